@@ -1,0 +1,99 @@
+// Connection to one Quenvor camera (FX3 controller): vendor requests on endpoint 0, the camera
+// list, and writing the firmware image or FPGA bitstream into the camera's flash.
+#ifndef QVRUSB_H
+#define QVRUSB_H
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class UsbDriverDevice;
+
+// Cameras found by the last enumeration: three parallel lists in driver index order.
+struct CameraList
+{
+    QList<QByteArray> names;   // name the transport reports; shown in the camera list
+    QList<int> indices;        // driver index to pass to QVRUsb::open
+    QList<QByteArray> paths;   // identity of the camera while it stays plugged in
+    void clear()
+    {
+        names.clear();
+        indices.clear();
+        paths.clear();
+    }
+};
+
+class QVRUsb
+{
+public:
+    static constexpr uint16_t CameraVendorId = 0xA0A0;
+    static constexpr unsigned RequestTimeoutMs = 500;
+
+    // Vendor request codes.
+    enum Request : uint8_t {
+        ReqFirmwareVersion = 0xA2,
+        ReqSerialNumber = 0xA3,
+        ReqFpgaVersion = 0xC2,
+        ReqWritePage = 0xD0,
+        ReqReadPage = 0xD1,
+        ReqErase = 0xD2,
+        ReqStatus = 0xD3,
+        ReqResetFX3 = 0xE0,
+    };
+
+    // Result codes of writeFirmware and writeFpga.
+    enum WriteResult {
+        WriteOk = 0,
+        WriteBadStart = 1,
+        WriteTooLarge = 2,
+        WriteProgramFailed = 3,
+        WriteReadBackFailed = 4,
+        WriteEraseFailed = 5,
+        WriteVerifyFailed = 6,
+        WriteFileError = 7,
+    };
+
+    QVRUsb();
+    virtual ~QVRUsb();
+    QVRUsb(const QVRUsb&) = delete;
+    QVRUsb& operator=(const QVRUsb&) = delete;
+
+    // Fills cameraList() with the cameras present; returns how many were found.
+    static int enumerateCameras();
+    static CameraList& cameraList();
+
+    bool open(int index);
+    void close();
+    bool isOpen() const { return opened; }
+    bool isUsb3() const;
+
+    bool sendVendorRequest(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t toHost, uint8_t* buffer,
+                           int length);
+    bool readFirmwareVersion(uint8_t& version);
+    bool readFpgaVersion(uint8_t& a, int& b, uint8_t& c);
+    bool readSerialNumber(uint8_t* buffer); // at least 20 bytes
+    bool resetFX3();
+
+    int writeFirmware(const char* fileName, std::atomic<uint8_t>* progress);
+    int writeFpga(const char* fileName, std::atomic<uint8_t>* progress);
+
+    // Last transport error, so callers can tell "permission denied" from "no device".
+    int lastError() const;
+
+private:
+    std::unique_ptr<UsbDriverDevice> device;
+    QMutex mutex;
+    bool opened = false;
+};
+
+// Display forms of the camera's replies.
+QString firmwareVersionText(uint8_t version);           // 45 -> "V4.5"
+QString fpgaVersionText(uint8_t a, int b, uint8_t c);   // 1, 2301, 12 -> "V1.2301.1.2"
+QString serialNumberText(const uint8_t* buffer);        // up to the first NUL, local 8-bit encoding
+QString connectionText(bool usb3);                      // "USB3.0" / "USB2.0"
+
+#endif

@@ -1,0 +1,60 @@
+// Writes a wheel firmware image through the wheel's HID bootloader (vendor 0xA0A0, product 0xF000).
+// Every exchange is one output report followed by one 48-byte input report.
+#ifndef DEVIZUVEZWRITEFWOBJECT_H
+#define DEVIZUVEZWRITEFWOBJECT_H
+
+#include <QByteArray>
+#include <QMutex>
+#include <atomic>
+#include <cstdint>
+
+struct hid_device_;
+
+class DevizuvEZWriteFWObject
+{
+public:
+    static constexpr uint16_t VendorId = 0xA0A0;
+    static constexpr uint16_t ProductId = 0xF000;
+    static constexpr int ReportSize = 48;
+    static constexpr uint32_t FlashImageSize = 0xB400; // 45 pages of 1024 bytes
+    static constexpr int PathTableSize = 8;
+
+    // Enumerates bootloaders into the path table; returns how many were found.
+    static int GetZWBootloadCount();
+
+    explicit DevizuvEZWriteFWObject(int index);
+    ~DevizuvEZWriteFWObject();
+    DevizuvEZWriteFWObject(const DevizuvEZWriteFWObject&) = delete;
+    DevizuvEZWriteFWObject& operator=(const DevizuvEZWriteFWObject&) = delete;
+
+    bool Open();
+    bool Close();
+    bool SetFirmwareData(uint32_t start, const uint8_t* data, uint32_t size);
+    void GetCommandCounts(int& erase, int& write, int& run) const;
+    bool EraseFlash();
+    bool WriteFlash();
+    bool RunProgram();
+    bool GetValuesByCMD(uint8_t* command, int commandLength, uint8_t* reply, int replyLength, int timeoutMs);
+
+    QByteArray GetBootloadName() const { return bootloaderName; }
+    QByteArray GetBootloadVersion() const { return bootloaderVersion; }
+    QByteArray GetBootloadPath() const { return bootloaderPath; }
+    uint32_t GetCommandCount() const { return commandCount.load(); }
+
+private:
+    QByteArray bootloaderPath;
+    QByteArray bootloaderName;
+    QByteArray bootloaderVersion;
+    QMutex ioMutex;
+    bool isOpen = false;
+    hid_device_* device = nullptr;
+    uint8_t* report = nullptr;
+    uint8_t* flashImage = nullptr;
+    uint32_t startAddress = 0;
+    std::atomic<uint32_t> commandCount{0};
+    uint32_t imageSize = 0;
+
+    static QByteArray bootloaderPaths[PathTableSize];
+};
+
+#endif
