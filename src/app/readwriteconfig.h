@@ -1,0 +1,34 @@
+// The settings store: one INI file, opened once at start-up.
+#ifndef READWRITECONFIG_H
+#define READWRITECONFIG_H
+
+#include <QObject>
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+class ReadWriteConfig : public QObject
+{
+    Q_OBJECT
+public:
+    // Replaces the process-wide store with a new one owned by parent.
+    static ReadWriteConfig* createInstance(QObject* parent);
+    static ReadWriteConfig* instance();
+
+    // dirPath empty: the writable application configuration location.
+    void openFile(QString fileName, QString dirPath);
+    // key is "Group/Key".
+    QVariant value(QString key, QVariant defaultValue);
+    void setString(QString group, QString key, QString value);
+    void setBool(QString group, QString key, bool value);
+
+    QString filePath;
+    QSettings* settings = nullptr;
+
+private:
+    explicit ReadWriteConfig(QObject* parent);
+    ~ReadWriteConfig() override;
+    static ReadWriteConfig* self;
+};
+
+#endif

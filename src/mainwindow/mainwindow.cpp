@@ -1,0 +1,270 @@
+// Frame of the main window: construction, menu, settings, busy-state and log conventions,
+// closing and destruction.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "aboutdialog.h"
+#include "appinfo.h"
+#include "devicewatcher.h"
+#include "devizuvezwritefwobject.h"
+#include "needtoknowdialog.h"
+#include "qvrusb.h"
+#include "readwriteconfig.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QTextCursor>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+const char* const downloadPageUrl = "https://quenvor.example/firmware";
+
+QString configKey(const QString& group, const QString& key)
+{
+    return group + QLatin1Char('/') + key;
+}
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    qRegisterMetaType<QTextCursor>("QTextCursor");
+    qRegisterMetaType<WriteItems>("WriteItems");
+    qRegisterMetaType<WriteFWItems>("WriteFWItems");
+    qRegisterMetaType<WriteFWItemsResult>("WriteFWItemsResult");
+
+    ui->setupUi(this);
+
+    const QString name = localizedAppName(currentLanguage);
+    setWindowTitle(QStringLiteral("%1_V%2").arg(name, 0, QLatin1Char(' ')).arg(appVersion, 0, QLatin1Char(' ')));
+
+    needToKnowDialog = new NeedToKnowDialog(this);
+    aboutDialog = new AboutDialog(this);
+    aboutDialog->setAppInfo(name, appVersion);
+    aboutDialog->setContactLanguage(currentLanguage);
+
+    ui->label_GotoDownloadPage->setOpenExternalLinks(true);
+    ui->label_GotoDownloadPage->setText(QStringLiteral("<a style='color: #1a8cff;' href=\"%1\">")
+                                            .arg(QLatin1String(downloadPageUrl)) +
+                                        tr("firmwares download page..."));
+
+    QToolButton* menuButton = ui->toolButton_About;
+    themeActionGroup = new QActionGroup(menuButton);
+    themeActionGroup->setExclusive(true);
+    actionLight = new QAction(tr("Light"), menuButton);
+    actionLight->setObjectName(themeLight);
+    actionLight->setCheckable(true);
+    actionDark = new QAction(tr("Dark"), menuButton);
+    actionDark->setObjectName(themeDark);
+    actionDark->setCheckable(true);
+    themeActionGroup->addAction(actionLight);
+    themeActionGroup->addAction(actionDark);
+    actionNeedToKnow = new QAction(tr("Need To Know"), menuButton);
+    actionAbout = new QAction(tr("About..."), menuButton);
+    actionCheckUpdate = new QAction(tr("Check Update"), menuButton);
+    aboutMenu = new QMenu(menuButton);
+    themeMenu = aboutMenu->addMenu(tr("Theme"));
+    themeMenu->addAction(actionLight);
+    themeMenu->addAction(actionDark);
+    aboutMenu->addSeparator();
+    aboutMenu->addAction(actionNeedToKnow);
+    aboutMenu->addAction(actionCheckUpdate);
+    aboutMenu->addAction(actionAbout);
+    menuButton->setMenu(aboutMenu);
+    menuButton->setPopupMode(QToolButton::InstantPopup);
+
+    connect(themeActionGroup, &QActionGroup::triggered, this, &MainWindow::changeTheme);
+    connect(actionNeedToKnow, &QAction::triggered, needToKnowDialog, &QWidget::show);
+    connect(actionCheckUpdate, &QAction::triggered, this, &MainWindow::checkUpdate);
+    connect(actionAbout, &QAction::triggered, aboutDialog, &QWidget::show);
+
+    fwFileDir = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    fpgaFileDir = fwFileDir;
+
+    if (!camera)
+        camera = new QVRUsb;
+
+    progressTimer = new QTimer(this);
+    progressTimer->setInterval(100);
+    connect(progressTimer, &QTimer::timeout, this, &MainWindow::refreshProgress);
+
+    connect(this, &MainWindow::toTellWriteFinished, this, &MainWindow::writeFinished);
+    connect(this, &MainWindow::toTellScanDevice, this, &MainWindow::scanDevices);
+
+    runningTimer = new QTimer(this);
+    runningTimer->setInterval(500);
+    connect(runningTimer, &QTimer::timeout, this, &MainWindow::detectZWIsRunning);
+    selfTestTimer = new QTimer(this);
+    selfTestTimer->setInterval(500);
+    connect(selfTestTimer, &QTimer::timeout, this, &MainWindow::detectZWIsSelfTesting);
+    writePercentTimer = new QTimer(this);
+    writePercentTimer->setInterval(500);
+    connect(writePercentTimer, &QTimer::timeout, this, &MainWindow::getWriteFWPercent);
+
+    connect(this, &MainWindow::toTellWriteZWItems, this, &MainWindow::processWriteZWItemsResults);
+
+    // Device changes outside Windows arrive through a udev monitor; on Windows through nativeEvent.
+    deviceWatcher = new DeviceWatcher(this);
+    connect(deviceWatcher, &DeviceWatcher::deviceChanged, this, &MainWindow::toTellScanDevice);
+
+    loadSettings();
+
+    setBusyState(ui->labelMsg, "normal");
+    setBusyState(ui->labelMsg_ZW, "normal");
+
+    scanCamera();
+    scanZW();
+
+    needToKnowDialog->setDoNotShowChecked(notShowNeedToKnow);
+    if (!notShowNeedToKnow) {
+        NeedToKnowDialog* dialog = needToKnowDialog;
+        QTimer::singleShot(1000, dialog, [dialog] { dialog->show(); });
+    }
+}
+
+MainWindow::~MainWindow()
+{
+    // A write still running uses camera or zwWriter: let it end before they go.
+    cameraTask.waitForFinished();
+    wheelTask.waitForFinished();
+
+    if (camera) {
+        if (camera->isOpen())
+            camera->close();
+        delete camera;
+        camera = nullptr;
+    }
+    for (WheelInfo* wheel : qAsConst(wheelList)) {
+        QVRCloseZW(wheel->ID);
+        delete wheel;
+    }
+    wheelList.clear();
+    if (zwWriter) {
+        zwWriter->Close();
+        delete zwWriter;
+        zwWriter = nullptr;
+    }
+    delete ui;
+    releaseFirmwareImage();
+}
+
+void MainWindow::loadSettings()
+{
+    ReadWriteConfig* config = ReadWriteConfig::instance();
+    auto read = [config](const QString& group, const QString& key, const QVariant& defaultValue) {
+        return config ? config->value(configKey(group, key), defaultValue) : defaultValue;
+    };
+    notShowWarning = read(ConfigKey::General, ConfigKey::NotShowWarning, false).toBool();
+    notShowWarningZW = read(ConfigKey::General, ConfigKey::NotShowWarningZW, false).toBool();
+    notShowNeedToKnow = read(ConfigKey::General, ConfigKey::NotShowNeedToKnow, false).toBool();
+    currentTheme = read(ConfigKey::General, ConfigKey::Theme, themeLight).toString();
+    if (currentTheme == themeDark)
+        actionDark->setChecked(true);
+    else
+        actionLight->setChecked(true);
+    applyTheme(this, currentTheme);
+
+    const QString fwPath = read(ConfigKey::Path, ConfigKey::FWPath, QString()).toString();
+    const QString fpgaPath = read(ConfigKey::Path, ConfigKey::FPGAPath, QString()).toString();
+    const QString zwPath = read(ConfigKey::Path, ConfigKey::ZWFWPath, QString()).toString();
+    ui->lineEditFWFilePath->setText(fwPath);
+    ui->lineEditFWFilePath->setToolTip(fwPath);
+    ui->lineEditFPGAFilePath->setText(fpgaPath);
+    ui->lineEditFPGAFilePath->setToolTip(fpgaPath);
+    ui->lineEditFWFilePath_ZW->setText(zwPath);
+    ui->lineEditFWFilePath_ZW->setToolTip(zwPath);
+}
+
+void MainWindow::saveSettings()
+{
+    ReadWriteConfig* config = ReadWriteConfig::instance();
+    if (!config)
+        return;
+    config->setBool(ConfigKey::General, ConfigKey::NotShowWarning, notShowWarning);
+    config->setBool(ConfigKey::General, ConfigKey::NotShowWarningZW, notShowWarningZW);
+    config->setBool(ConfigKey::General, ConfigKey::NotShowNeedToKnow, needToKnowDialog->isDoNotShowChecked());
+    config->setString(ConfigKey::General, ConfigKey::Theme, currentTheme);
+    config->setString(ConfigKey::Path, ConfigKey::FWPath, ui->lineEditFWFilePath->text());
+    config->setString(ConfigKey::Path, ConfigKey::FPGAPath, ui->lineEditFPGAFilePath->text());
+    config->setString(ConfigKey::Path, ConfigKey::ZWFWPath, ui->lineEditFWFilePath_ZW->text());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (writeRunning()) {
+        // Leaving now would abandon a half-written flash: ask, and if the user insists,
+        // the destructor waits for the write to end before anything it uses goes away.
+        const QMessageBox::StandardButton answer = QMessageBox::warning(
+            this, tr("Writing in Progress"),
+            tr("A firmware write is still running.\nClosing now waits until it has finished.\nClose anyway?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+    }
+    saveSettings();
+    QMainWindow::closeEvent(event);
+}
+
+bool MainWindow::writeRunning() const
+{
+    return cameraTask.isRunning() || wheelTask.isRunning();
+}
+
+void MainWindow::setBusyState(QLabel* label, const char* state)
+{
+    label->setProperty("res", QString::fromLatin1(state));
+    label->style()->unpolish(label);
+    label->style()->polish(label);
+}
+
+void MainWindow::appendLog(const QString& text)
+{
+    ui->textEditLog->append(text);
+}
+
+void MainWindow::postLog(const QString& text)
+{
+    QMetaObject::invokeMethod(this, [this, text] { appendLog(text); }, Qt::QueuedConnection);
+}
+
+void MainWindow::checkUpdate()
+{
+    QDesktopServices::openUrl(QUrl(QLatin1String(downloadPageUrl), QUrl::TolerantMode));
+}
+
+void MainWindow::changeTheme(QAction* themeAction)
+{
+    currentTheme = themeAction->objectName();
+    applyTheme(this, currentTheme);
+}
+
+void MainWindow::applyTheme(QWidget* window, QString theme)
+{
+    QString resource = QStringLiteral(":/qss/gray.css");
+    if (theme == themeDark)
+        resource = QStringLiteral(":/qss/psblack.css");
+
+    QString styleSheet;
+    QFile file(resource);
+    if (file.open(QIODevice::ReadOnly)) {
+        QByteArray bytes = file.readAll();
+        const int nul = bytes.indexOf('\0');
+        if (nul >= 0)
+            bytes.truncate(nul);
+        styleSheet = QString::fromLatin1(bytes);
+        file.close();
+    }
+
+    const QColor paletteColor(styleSheet.mid(20, 7));
+    QApplication::setPalette(QPalette(paletteColor));
+    window->setStyleSheet(styleSheet);
+}

@@ -1,0 +1,174 @@
+// The main window: owns the camera connection, the wheel list, the wheel firmware writer, the
+// dialogs, the menu and the timers, and runs every slot of the program on the GUI thread.
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include "devizuvez.h"
+
+#include <QFuture>
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QTimer;
+class AboutDialog;
+class NeedToKnowDialog;
+class QVRUsb;
+class DevizuvEZWriteFWObject;
+class DeviceWatcher;
+
+namespace Ui {
+class MainWindow;
+}
+
+enum WriteItems { WriteItemFW = 0, WriteItemFPGA = 1 };
+enum WriteFWItems { ItemStart = 0, ItemErase = 1, ItemWrite = 2, ItemRun = 4, ItemFinish = 5 };
+enum WriteFWItemsResult { ResultStart = 0, ResultOK = 1, ResultFailed = 2 };
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Applies the stylesheet of theme to window and the palette it names to the application.
+    void applyTheme(QWidget* window, QString theme);
+
+    // Busy state of a message label: "normal", "writing", "ok" or "failed".
+    static void setBusyState(QLabel* label, const char* state);
+
+signals:
+    void toTellWriteFinished(bool bIsSuccess, WriteItems writeItem);
+    void toTellScanDevice();
+    void toTellWriteZWItems(WriteFWItems item, WriteFWItemsResult ret);
+
+private slots:
+    void scanDevices();
+    void scanCamera();
+    void refreshProgress();
+    void writeFinished(bool bIsSuccess, WriteItems writeItem);
+    void changeTheme(QAction* themeAction);
+    void checkUpdate();
+    void scanZW();
+    void detectZWIsRunning();
+    void detectZWIsSelfTesting();
+    void processWriteZWItemsResults(WriteFWItems item, WriteFWItemsResult ret);
+    void getWriteFWPercent();
+    void on_pushButtonRefresh_clicked();
+    void on_pushButtonSelectFW_clicked();
+    void on_pushButtonSelectFPGA_clicked();
+    void on_pushButtonWriteFW_clicked();
+    void on_pushButtonWriteFPGA_clicked();
+    void on_comboBoxCameras_activated(int index);
+    void on_btnCopySN_clicked();
+    void on_pushButtonRefreshZW_clicked();
+    void on_comboBoxZWList_currentIndexChanged(int index);
+    void on_comboBoxGotoPosition_currentIndexChanged(int index);
+    void on_checkBoxOneWay_clicked(bool checked);
+    void on_pushButtonResetZW_clicked();
+    void on_pushButtonCopySN_clicked();
+    void on_pushButtonSelectFW_ZW_clicked();
+    void on_pushButtonWriteFW_ZW_clicked();
+    void on_pushButtonResetFX_clicked();
+    void on_pushButton_ReadMotorInfo_clicked();
+    void on_pushButton_SetMaxPower_clicked();
+    void on_pushButton_WhatThis_clicked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
+
+private:
+    friend class MainWindowTestAccess;
+
+    void loadSettings();
+    void saveSettings();
+    void appendLog(const QString& text);
+    // Hands a text produced on a worker thread to the log pane, in order.
+    void postLog(const QString& text);
+
+    // Camera tab
+    void listCameras();
+    void openSelectedCamera();
+    bool showCameraRiskWarning();
+    void writeCameraFW();
+    void writeCameraFPGA();
+
+    // Filter wheel tab
+    void openSelectedZW();
+    void setWheelControlsEnabled(bool enabled);
+    WheelInfo* currentWheel() const;
+
+    // Wheel firmware update
+    bool parseZWFirmwareFile();
+    bool checkZWFirmwareVersion();
+    bool showZWRiskWarning();
+    int scanZWBootloader();
+    void writeZWFirmwareItems();
+    void releaseFirmwareImage();
+
+    // Waits for a running write before the objects it uses are destroyed.
+    bool writeRunning() const;
+
+    Ui::MainWindow* ui;
+    QVRUsb* camera = nullptr;
+    DevizuvEZWriteFWObject* zwWriter = nullptr;
+    QList<WheelInfo*> wheelList;
+    QTimer* progressTimer = nullptr;
+    QTimer* runningTimer = nullptr;
+    QTimer* selfTestTimer = nullptr;
+    QTimer* writePercentTimer = nullptr;
+    bool notShowWarning = false;
+    bool notShowWarningZW = false;
+    bool notShowNeedToKnow = false;
+    QString currentTheme;
+    NeedToKnowDialog* needToKnowDialog = nullptr;
+    AboutDialog* aboutDialog = nullptr;
+    QActionGroup* themeActionGroup = nullptr;
+    QMenu* aboutMenu = nullptr;
+    QMenu* themeMenu = nullptr;
+    QAction* actionLight = nullptr;
+    QAction* actionDark = nullptr;
+    QAction* actionNeedToKnow = nullptr;
+    QAction* actionCheckUpdate = nullptr;
+    QAction* actionAbout = nullptr;
+    QString fwFileDir;
+    QString fpgaFileDir;
+    DeviceWatcher* deviceWatcher = nullptr;
+
+    // Camera tab
+    int cameraCount = 0;
+    QString currentCameraPath;
+    QString fwVersionText;
+    QString fpgaVersionText;
+    QString connectionText;
+    QString snText;
+    std::atomic<uint8_t> writeProgress{0};
+    QString cameraWritePath;
+    QFuture<void> cameraTask;
+
+    // Filter wheel tab
+    QString selectedWheelSN;
+    QString wheelFirmwareVersion;
+
+    // Wheel firmware update
+    uint32_t fwStartAddress = 0;
+    uint32_t fwSize = 0;
+    uint8_t* fwData = nullptr;
+    int totalCommandCount = 0;
+    QFuture<void> wheelTask;
+};
+
+Q_DECLARE_METATYPE(WriteItems)
+Q_DECLARE_METATYPE(WriteFWItems)
+Q_DECLARE_METATYPE(WriteFWItemsResult)
+
+#endif

@@ -1,0 +1,3 @@
+#include "devizuvezwritefwobject.h"
+DevizuvEZWriteFWObject::~DevizuvEZWriteFWObject() {}
+bool DevizuvEZWriteFWObject::Close() { return true; }
