@@ -5,6 +5,32 @@
 
 ReadWriteConfig* ReadWriteConfig::self = nullptr;
 
+namespace {
+// QSettings keeps keys without a group in the INI section [General] and escapes a group that is
+// really named "General" as [%General]. Map the group "General" to the keys without a group, so
+// the file shows [General] and a hand-edited [General] section is read.
+const QString generalGroup = QStringLiteral("General");
+
+QString settingsKey(const QString& key)
+{
+    const QString prefix = generalGroup + QLatin1Char('/');
+    return key.startsWith(prefix) ? key.mid(prefix.size()) : key;
+}
+
+void store(QSettings* settings, const QString& group, const QString& key, const QVariant& value)
+{
+    if (!settings)
+        return;
+    if (group == generalGroup) {
+        settings->setValue(key, value);
+        return;
+    }
+    settings->beginGroup(group);
+    settings->setValue(key, value);
+    settings->endGroup();
+}
+} // namespace
+
 ReadWriteConfig::ReadWriteConfig(QObject* parent) : QObject(parent) {}
 
 ReadWriteConfig::~ReadWriteConfig()
@@ -41,23 +67,15 @@ QVariant ReadWriteConfig::value(QString key, QVariant defaultValue)
 {
     if (!settings)
         return defaultValue;
-    return settings->value(key, defaultValue);
+    return settings->value(settingsKey(key), defaultValue);
 }
 
 void ReadWriteConfig::setString(QString group, QString key, QString value)
 {
-    if (!settings)
-        return;
-    settings->beginGroup(group);
-    settings->setValue(key, value);
-    settings->endGroup();
+    store(settings, group, key, value);
 }
 
 void ReadWriteConfig::setBool(QString group, QString key, bool value)
 {
-    if (!settings)
-        return;
-    settings->beginGroup(group);
-    settings->setValue(key, value);
-    settings->endGroup();
+    store(settings, group, key, value);
 }

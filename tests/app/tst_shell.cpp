@@ -1,0 +1,352 @@
+// Start-up, settings store and the main window frame.
+#include "aboutdialog.h"
+#include "appinfo.h"
+#include "mainwindow.h"
+#include "mainwindowtestaccess.h"
+#include "needtoknowdialog.h"
+#include "readwriteconfig.h"
+
+#include <QActionGroup>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMetaMethod>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QToolButton>
+#include <QtTest>
+
+using A = MainWindowTestAccess;
+
+class TestShell : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QString readFile(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    static void writeFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+
+private slots:
+    void init() { currentLanguage = QStringLiteral("auto"); }
+
+    void firstStartDefaultsAndFileWrittenAtClose()
+    {
+        TestSettings settings;
+        {
+            MainWindow w;
+            QVERIFY(A::actionLight(w)->isChecked());
+            QVERIFY(!A::actionDark(w)->isChecked());
+            QVERIFY(!A::notShowWarning(w));
+            QVERIFY(!A::notShowWarningZW(w));
+            for (const char* name : {"lineEditFWFilePath", "lineEditFPGAFilePath", "lineEditFWFilePath_ZW"}) {
+                auto* edit = w.findChild<QLineEdit*>(QLatin1String(name));
+                QVERIFY(edit);
+                QCOMPARE(edit->text(), QString());
+                QCOMPARE(edit->toolTip(), QString());
+            }
+            QVERIFY(!QFile::exists(settings.filePath()));
+            w.close();
+        }
+        settings.sync();
+        QCOMPARE(readFile(settings.filePath()),
+                 QStringLiteral("[General]\nNotShowNeedToKnow=false\nNotShowWarning=false\nNotShowWarning_ZW=false\n"
+                                "Theme=Light\n\n[PATH]\nFPGAPath=\nFWPath=\nZW_FWPath=\n"));
+    }
+
+    void storedValuesLoadAndSaveBack()
+    {
+        TestSettings settings;
+        writeFile(settings.filePath(),
+                  "[General]\nLang=en\nNotShowWarning=true\nNotShowWarning_ZW=true\nTheme=Blue\n\n"
+                  "[PATH]\nFWPath=/tmp/a b/fw.img\nFPGAPath=/tmp/fpga.bit\nZW_FWPath=/tmp/zw_v3.1.hex\n");
+        settings.reopen();
+        {
+            MainWindow w;
+            QVERIFY(A::notShowWarning(w));
+            QVERIFY(A::notShowWarningZW(w));
+            QVERIFY(A::actionLight(w)->isChecked());
+            const QList<QPair<const char*, QString>> paths = {
+                {"lineEditFWFilePath", QStringLiteral("/tmp/a b/fw.img")},
+                {"lineEditFPGAFilePath", QStringLiteral("/tmp/fpga.bit")},
+                {"lineEditFWFilePath_ZW", QStringLiteral("/tmp/zw_v3.1.hex")}};
+            for (const auto& p : paths) {
+                auto* edit = w.findChild<QLineEdit*>(QLatin1String(p.first));
+                QCOMPARE(edit->text(), p.second);
+                QCOMPARE(edit->toolTip(), p.second);
+            }
+            // A path changed while running is what gets saved.
+            w.findChild<QLineEdit*>(QStringLiteral("lineEditFPGAFilePath"))->setText(QStringLiteral("/x/new.bit"));
+            w.close();
+        }
+        settings.sync();
+        const QString text = readFile(settings.filePath());
+        QVERIFY2(text.contains(QLatin1String("Theme=Blue\n")), qPrintable(text)); // unknown theme kept
+        QVERIFY(text.contains(QLatin1String("Lang=en\n")));                       // never rewritten
+        QVERIFY(text.contains(QLatin1String("FPGAPath=/x/new.bit\n")));
+        QVERIFY(text.contains(QLatin1String("NotShowWarning=true\n")));
+    }
+
+    void badConfigGivesDefaults_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe[[[=\x01\n=\n", 12);
+        QTest::newRow("broken groups") << QByteArray("[General\nTheme\n=Dark\n[PATH]]]\nFWPath");
+        QTest::newRow("empty values") << QByteArray("[General]\nNotShowWarning=\nTheme=\n");
+    }
+    void badConfigGivesDefaults()
+    {
+        QFETCH(QByteArray, content);
+        TestSettings settings;
+        writeFile(settings.filePath(), content);
+        settings.reopen();
+        MainWindow w;
+        QVERIFY(!A::notShowWarning(w));
+        QVERIFY(A::actionLight(w)->isChecked());
+        w.close();
+    }
+
+    // A store that cannot be written (here a folder in the file's place, which stops root too)
+    // loses the settings of this run and nothing else.
+    void unwritableStoreCrashesNothing()
+    {
+        TestSettings settings;
+        QVERIFY(QDir().mkpath(settings.filePath()));
+        settings.reopen();
+        {
+            MainWindow w;
+            A::actionDark(w)->trigger();
+            w.close();
+        }
+        settings.sync();
+        QCOMPARE(ReadWriteConfig::instance()->settings->status(), QSettings::AccessError);
+        QVERIFY(QFileInfo(settings.filePath()).isDir());
+    }
+
+    void languageRule_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<bool>("chinese");
+        QTest::newRow("zh_CN") << "zh_CN" << true;
+        QTest::newRow("other case") << "zh_cn" << false;
+        QTest::newRow("upper case") << "ZH_CN" << false;
+        QTest::newRow("english") << "en" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("Auto") << "Auto" << false;
+    }
+    void languageRule()
+    {
+        QFETCH(QString, lang);
+        QFETCH(bool, chinese);
+        QCOMPARE(isChineseLanguage(lang), chinese);
+    }
+
+    // "auto" follows the system locale, which is fixed at process start: check it in child processes.
+    void autoLanguageFollowsSystemLocale_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<bool>("chinese");
+        QTest::newRow("China") << "zh_CN.UTF-8" << true;
+        QTest::newRow("Taiwan") << "zh_TW.UTF-8" << false;
+        QTest::newRow("United States") << "en_US.UTF-8" << false;
+    }
+    void autoLanguageFollowsSystemLocale()
+    {
+        QFETCH(QString, lang);
+        QFETCH(bool, chinese);
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("LC_ALL"));
+        env.remove(QStringLiteral("LC_MESSAGES"));
+        env.insert(QStringLiteral("LANG"), lang);
+        env.insert(QStringLiteral("FLASHWICK_EXPECT_CHINESE"), chinese ? QStringLiteral("1") : QStringLiteral("0"));
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("autoLanguageInThisProcess")});
+        QVERIFY(child.waitForFinished(60000));
+        QVERIFY2(child.exitCode() == 0, child.readAllStandardOutput().constData());
+    }
+    void autoLanguageInThisProcess()
+    {
+        const QByteArray expected = qgetenv("FLASHWICK_EXPECT_CHINESE");
+        if (expected.isEmpty())
+            QSKIP("runs as a child of autoLanguageFollowsSystemLocale");
+        QCOMPARE(isChineseLanguage(QStringLiteral("auto")), expected == "1");
+        currentLanguage = QStringLiteral("auto");
+        TestSettings settings;
+        MainWindow w;
+        QCOMPARE(w.windowTitle(), localizedAppName(QStringLiteral("auto")) + QStringLiteral("_V1.2.0"));
+    }
+
+    void titleAndHeaderLink_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("english") << "en" << "Flashwick_V1.2.0";
+        QTest::newRow("chinese without catalogue")
+            << "zh_CN" << QString::fromUtf8("\xE5\x9B\xBA\xE4\xBB\xB6\xE5\x8D\x87\xE7\xBA\xA7\xE8\xBD\xAF\xE4\xBB\xB6_V1.2.0");
+    }
+    void titleAndHeaderLink()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QString, title);
+        currentLanguage = lang;
+        TestSettings settings;
+        MainWindow w;
+        QCOMPARE(w.windowTitle(), title);
+        auto* link = w.findChild<QLabel*>(QStringLiteral("label_GotoDownloadPage"));
+        QVERIFY(link->openExternalLinks());
+        QCOMPARE(link->text(), QStringLiteral("<a style='color: #1a8cff;' href=\"https://quenvor.example/firmware\">"
+                                              "firmwares download page..."));
+    }
+
+    void menuStructure()
+    {
+        TestSettings settings;
+        MainWindow w;
+        auto* button = w.findChild<QToolButton*>(QStringLiteral("toolButton_About"));
+        QCOMPARE(button->popupMode(), QToolButton::InstantPopup);
+        QMenu* menu = button->menu();
+        QVERIFY(menu);
+        const QList<QAction*> entries = menu->actions();
+        QCOMPARE(entries.size(), 5);
+        QVERIFY(entries[0]->menu());
+        QCOMPARE(entries[0]->text(), QStringLiteral("Theme"));
+        QVERIFY(entries[1]->isSeparator());
+        QCOMPARE(entries[2], A::actionNeedToKnow(w));
+        QCOMPARE(entries[3], A::actionCheckUpdate(w));
+        QCOMPARE(entries[4], A::actionAbout(w));
+        QCOMPARE(entries[2]->text(), QStringLiteral("Need To Know"));
+        QCOMPARE(entries[3]->text(), QStringLiteral("Check Update"));
+        QCOMPARE(entries[4]->text(), QStringLiteral("About..."));
+        const QList<QAction*> themes = entries[0]->menu()->actions();
+        QCOMPARE(themes, (QList<QAction*>{A::actionLight(w), A::actionDark(w)}));
+        QCOMPARE(themes[0]->objectName(), QStringLiteral("Light"));
+        QCOMPARE(themes[1]->objectName(), QStringLiteral("Dark"));
+        QVERIFY(themes[0]->actionGroup() && themes[0]->actionGroup()->isExclusive());
+        QCOMPARE(themes[0]->actionGroup(), themes[1]->actionGroup());
+
+        A::actionDark(w)->trigger();
+        QVERIFY(A::actionDark(w)->isChecked());
+        QVERIFY(!A::actionLight(w)->isChecked());
+        QCOMPARE(A::currentTheme(w), QStringLiteral("Dark"));
+    }
+
+    void themePersistsAcrossRestart()
+    {
+        TestSettings settings;
+        {
+            MainWindow w;
+            A::actionDark(w)->trigger();
+            w.close();
+        }
+        settings.sync();
+        settings.reopen();
+        MainWindow w;
+        QVERIFY(A::actionDark(w)->isChecked());
+        QCOMPARE(A::currentTheme(w), QStringLiteral("Dark"));
+    }
+
+    void dialogsShownOnceFromMenu()
+    {
+        TestSettings settings;
+        MainWindow w;
+        A::actionAbout(w)->trigger();
+        A::actionAbout(w)->trigger();
+        QVERIFY(A::aboutDialog(w)->isVisible());
+        QCOMPARE(w.findChildren<AboutDialog*>().size(), 1);
+        A::actionNeedToKnow(w)->trigger();
+        QVERIFY(A::needToKnowDialog(w)->isVisible());
+        QCOMPARE(w.findChildren<NeedToKnowDialog*>().size(), 1);
+    }
+
+    void needToKnowAtStart_data()
+    {
+        QTest::addColumn<bool>("suppressed");
+        QTest::newRow("first start") << false;
+        QTest::newRow("don't show again") << true;
+    }
+    void needToKnowAtStart()
+    {
+        QFETCH(bool, suppressed);
+        TestSettings settings;
+        writeFile(settings.filePath(), suppressed ? "[General]\nNotShowNeedToKnow=true\n" : "");
+        settings.reopen();
+        MainWindow w;
+        w.show();
+        NeedToKnowDialog* dialog = A::needToKnowDialog(w);
+        QCOMPARE(dialog->isDoNotShowChecked(), suppressed);
+        QTest::qWait(500);
+        QVERIFY(!dialog->isVisible());
+        QTest::qWait(1000);
+        QCOMPARE(dialog->isVisible(), !suppressed);
+    }
+
+    // Every on_<object>_<signal> slot must find a child of that name with that signal; a misspelt
+    // object name in the form would leave the slot silently unconnected.
+    void byNameSlotsResolve()
+    {
+        TestSettings settings;
+        MainWindow w;
+        const QMetaObject* mo = w.metaObject();
+        int checked = 0;
+        for (int i = mo->methodOffset(); i < mo->methodCount(); ++i) {
+            const QMetaMethod slot = mo->method(i);
+            const QString name = QString::fromLatin1(slot.name());
+            if (slot.methodType() != QMetaMethod::Slot || !name.startsWith(QLatin1String("on_")))
+                continue;
+            const int split = name.lastIndexOf(QLatin1Char('_'));
+            const QString object = name.mid(3, split - 3);
+            const QString signal = name.mid(split + 1);
+            QObject* child = w.findChild<QObject*>(object);
+            QVERIFY2(child, qPrintable(QStringLiteral("no child named ") + object));
+            const QByteArray signature =
+                signal.toLatin1() + slot.methodSignature().mid(slot.methodSignature().indexOf('('));
+            const int index = child->metaObject()->indexOfSignal(signature.constData());
+            QVERIFY2(index >= 0, qPrintable(object + QStringLiteral(" has no signal ") + QString::fromLatin1(signature)));
+            ++checked;
+        }
+        QCOMPARE(checked, 19);
+    }
+
+    void metaTypesRegistered()
+    {
+        TestSettings settings;
+        MainWindow w;
+        for (const char* name : {"QTextCursor", "WriteItems", "WriteFWItems", "WriteFWItemsResult"})
+            QVERIFY2(QMetaType::type(name) != QMetaType::UnknownType, name);
+    }
+
+    void busyStateProperty()
+    {
+        TestSettings settings;
+        MainWindow w;
+        for (const char* name : {"labelMsg", "labelMsg_ZW"})
+            QCOMPARE(w.findChild<QLabel*>(QLatin1String(name))->property("res").toString(), QStringLiteral("normal"));
+    }
+
+    void timersCreatedNotStarted()
+    {
+        TestSettings settings;
+        MainWindow w;
+        const QList<QPair<QTimer*, int>> timers = {{A::progressTimer(w), 100},
+                                                   {A::runningTimer(w), 500},
+                                                   {A::selfTestTimer(w), 500},
+                                                   {A::writePercentTimer(w), 500}};
+        for (const auto& t : timers) {
+            QCOMPARE(t.first->interval(), t.second);
+            QVERIFY(!t.first->isActive());
+        }
+    }
+};
+
+QTEST_MAIN(TestShell)
+#include "tst_shell.moc"

@@ -1,0 +1,81 @@
+// Test access to MainWindow's private members and helpers shared by the window tests.
+#ifndef MAINWINDOWTESTACCESS_H
+#define MAINWINDOWTESTACCESS_H
+
+#include "mainwindow.h"
+#include "readwriteconfig.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+
+class MainWindowTestAccess
+{
+public:
+    static bool& notShowWarning(MainWindow& w) { return w.notShowWarning; }
+    static bool& notShowWarningZW(MainWindow& w) { return w.notShowWarningZW; }
+    static bool& notShowNeedToKnow(MainWindow& w) { return w.notShowNeedToKnow; }
+    static QString& currentTheme(MainWindow& w) { return w.currentTheme; }
+    static NeedToKnowDialog* needToKnowDialog(MainWindow& w) { return w.needToKnowDialog; }
+    static AboutDialog* aboutDialog(MainWindow& w) { return w.aboutDialog; }
+    static QAction* actionLight(MainWindow& w) { return w.actionLight; }
+    static QAction* actionDark(MainWindow& w) { return w.actionDark; }
+    static QAction* actionNeedToKnow(MainWindow& w) { return w.actionNeedToKnow; }
+    static QAction* actionAbout(MainWindow& w) { return w.actionAbout; }
+    static QAction* actionCheckUpdate(MainWindow& w) { return w.actionCheckUpdate; }
+    static QTimer* progressTimer(MainWindow& w) { return w.progressTimer; }
+    static QTimer* runningTimer(MainWindow& w) { return w.runningTimer; }
+    static QTimer* selfTestTimer(MainWindow& w) { return w.selfTestTimer; }
+    static QTimer* writePercentTimer(MainWindow& w) { return w.writePercentTimer; }
+    static QVRUsb* camera(MainWindow& w) { return w.camera; }
+    static std::atomic<uint8_t>& writeProgress(MainWindow& w) { return w.writeProgress; }
+    static QString& currentCameraPath(MainWindow& w) { return w.currentCameraPath; }
+    static QList<WheelInfo*>& wheelList(MainWindow& w) { return w.wheelList; }
+    static QString& selectedWheelSN(MainWindow& w) { return w.selectedWheelSN; }
+    static QString& wheelFirmwareVersion(MainWindow& w) { return w.wheelFirmwareVersion; }
+    static bool writeRunning(MainWindow& w) { return w.writeRunning(); }
+};
+
+// A settings store in a temporary folder, so tests never touch the build tree's config.
+struct TestSettings
+{
+    QTemporaryDir dir;
+    TestSettings() { reopen(); }
+    void reopen()
+    {
+        ReadWriteConfig::createInstance(qApp)->openFile(QStringLiteral("config.ini"), dir.path());
+    }
+    QString filePath() const { return dir.path() + QStringLiteral("/config.ini"); }
+    // Writes pending values to disk.
+    void sync() { ReadWriteConfig::instance()->settings->sync(); }
+};
+
+// Answers the next modal box (or dialog) that opens, from inside its event loop.
+inline void answerNextModal(std::function<void(QWidget*)> answer, int timeoutMs = 10000)
+{
+    auto* timer = new QTimer;
+    auto* elapsed = new int(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, elapsed, answer, timeoutMs] {
+        QWidget* modal = QApplication::activeModalWidget();
+        *elapsed += 20;
+        if (modal || *elapsed > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+            delete elapsed;
+            if (modal)
+                answer(modal);
+        }
+    });
+    timer->start(20);
+}
+
+inline void pressButton(QWidget* modal, QMessageBox::StandardButton button)
+{
+    if (auto* box = qobject_cast<QMessageBox*>(modal))
+        box->button(button)->click();
+}
+
+#endif
