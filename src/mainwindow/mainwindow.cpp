@@ -199,16 +199,22 @@ void MainWindow::saveSettings()
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (writeRunning()) {
-        // Leaving now would abandon a half-written flash: ask, and if the user insists,
-        // the destructor waits for the write to end before anything it uses goes away.
-        const QMessageBox::StandardButton answer = QMessageBox::warning(
-            this, tr("Writing in Progress"),
-            tr("A firmware write is still running.\nClosing now waits until it has finished.\nClose anyway?"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer != QMessageBox::Yes) {
-            event->ignore();
-            return;
+        // Leaving now would abandon a half-written flash. If the user insists, the window stays
+        // until the write has ended and then closes by itself.
+        if (!closeAfterWrite) {
+            const QMessageBox::StandardButton answer = QMessageBox::warning(
+                this, tr("Writing in Progress"),
+                tr("A firmware write is still running. Do not unplug the device.\n"
+                   "Close Flashwick as soon as the write has finished?"),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+            if (answer == QMessageBox::Yes) {
+                closeAfterWrite = true;
+                appendLog(tr("Flashwick will close when the write has finished."));
+                ui->statusbar->showMessage(tr("Flashwick will close when the write has finished."));
+            }
         }
+        event->ignore();
+        return;
     }
     saveSettings();
     QMainWindow::closeEvent(event);
@@ -217,6 +223,16 @@ void MainWindow::closeEvent(QCloseEvent* event)
 bool MainWindow::writeRunning() const
 {
     return cameraTask.isRunning() || wheelTask.isRunning();
+}
+
+void MainWindow::closeWhenIdle()
+{
+    // The task's last signal arrives just before its function returns: poll briefly until it has.
+    if (writeRunning()) {
+        QTimer::singleShot(20, this, [this] { closeWhenIdle(); });
+        return;
+    }
+    close();
 }
 
 void MainWindow::setBusyState(QLabel* label, const char* state)

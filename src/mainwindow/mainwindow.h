@@ -99,6 +99,8 @@ private:
     void listCameras();
     void openSelectedCamera();
     bool showCameraRiskWarning();
+    void startCameraWrite(WriteItems item);
+    void runCameraWrite(WriteItems item);
     void writeCameraFW();
     void writeCameraFPGA();
 
@@ -115,8 +117,10 @@ private:
     void writeZWFirmwareItems();
     void releaseFirmwareImage();
 
-    // Waits for a running write before the objects it uses are destroyed.
+    // A camera write or wheel update still running on the thread pool.
     bool writeRunning() const;
+    // Closes the window once no write runs any more (after the user chose to close during one).
+    void closeWhenIdle();
 
     Ui::MainWindow* ui;
     QVRUsb* camera = nullptr;
@@ -143,6 +147,7 @@ private:
     QString fwFileDir;
     QString fpgaFileDir;
     DeviceWatcher* deviceWatcher = nullptr;
+    bool closeAfterWrite = false;
 
     // Camera tab
     int cameraCount = 0;

@@ -1,24 +1,331 @@
-// Camera tab.
+// Camera tab: list and open cameras, show their facts, write firmware images and FPGA bitstreams.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "qvrusb.h"
 
-void MainWindow::scanCamera() {}
-void MainWindow::refreshProgress() {}
-void MainWindow::writeFinished(bool bIsSuccess, WriteItems writeItem)
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtConcurrent>
+
+void MainWindow::listCameras()
 {
-    Q_UNUSED(bIsSuccess);
-    Q_UNUSED(writeItem);
+    appendLog(tr("Get Connnected Camera..."));
+    cameraCount = QVRUsb::enumerateCameras();
+
+    const CameraList& list = QVRUsb::cameraList();
+    const int remembered = ui->comboBoxCameras->currentIndex();
+    ui->comboBoxCameras->clear();
+    for (const QByteArray& name : list.names)
+        ui->comboBoxCameras->addItem(QString::fromLocal8Bit(name));
+
+    if (remembered >= 0 && !currentCameraPath.isEmpty()) {
+        const int match = list.paths.indexOf(currentCameraPath.toLocal8Bit());
+        if (match >= 0)
+            ui->comboBoxCameras->setCurrentIndex(match);
+    } else {
+        ui->comboBoxCameras->setCurrentIndex(0);
+    }
+    appendLog(tr("Detect %1 Camera(s)...").arg(cameraCount));
 }
-void MainWindow::on_pushButtonRefresh_clicked() {}
-void MainWindow::on_pushButtonSelectFW_clicked() {}
-void MainWindow::on_pushButtonSelectFPGA_clicked() {}
-void MainWindow::on_pushButtonWriteFW_clicked() {}
-void MainWindow::on_pushButtonWriteFPGA_clicked() {}
+
+void MainWindow::openSelectedCamera()
+{
+    if (ui->comboBoxCameras->count() == 0)
+        return;
+    const int i = ui->comboBoxCameras->currentIndex();
+    if (i >= cameraCount) {
+        appendLog(tr("ERROR: Open Camera Failed!!!, Please Refresh Camera!"));
+        return;
+    }
+    fwVersionText.clear();
+    fpgaVersionText.clear();
+    connectionText.clear();
+    snText.clear();
+
+    const CameraList& list = QVRUsb::cameraList();
+    const QString path = QString::fromLocal8Bit(list.paths.value(i));
+    if (path != currentCameraPath && camera->isOpen()) {
+        appendLog(tr("Close QVR Camera(%1):!").arg(currentCameraPath));
+        camera->close();
+    }
+    if (!camera->isOpen()) {
+        if (!camera->open(list.indices.value(i))) {
+            appendLog(tr("ERROR: Open %1 failed!").arg(ui->comboBoxCameras->currentText()));
+            return;
+        }
+        currentCameraPath = path;
+        appendLog(tr("Open QVR Camera(%1), Path: %2!").arg(ui->comboBoxCameras->currentText(), currentCameraPath));
+    }
+
+    uint8_t fwVersion = 0;
+    camera->readFirmwareVersion(fwVersion);
+    fwVersionText = firmwareVersionText(fwVersion);
+    uint8_t a = 0, c = 0;
+    int b = 0;
+    camera->readFpgaVersion(a, b, c);
+    fpgaVersionText = ::fpgaVersionText(a, b, c);
+    connectionText = ::connectionText(camera->isUsb3());
+    uint8_t serial[64] = {};
+    camera->readSerialNumber(serial);
+    snText = serialNumberText(serial);
+
+    ui->labelShowFWVersion->setText(fwVersionText);
+    ui->labelShowFPGAVersion->setText(fpgaVersionText);
+    ui->labelHost->setText(connectionText);
+    ui->labelShowSN->setText(snText);
+
+    setBusyState(ui->labelMsg, "normal");
+    ui->labelMsg->setText(tr("Waiting..."));
+    writeProgress = 0;
+    ui->progressBarWriting->setValue(0);
+    ui->pushButtonWriteFW->setEnabled(true);
+    ui->pushButtonWriteFPGA->setEnabled(true);
+    ui->pushButtonResetFX->setEnabled(true);
+}
+
+void MainWindow::scanCamera()
+{
+    if (!ui->pushButtonRefresh->isEnabled())
+        return;
+    listCameras();
+    if (cameraCount == 0) {
+        if (camera->isOpen())
+            camera->close();
+        currentCameraPath.clear();
+        ui->labelMsg->clear();
+        ui->labelShowFWVersion->setText(QStringLiteral("V0.0"));
+        ui->labelShowFPGAVersion->setText(QStringLiteral("V0.0.0.0"));
+        ui->labelShowSN->clear();
+        ui->labelHost->clear();
+        ui->pushButtonWriteFW->setEnabled(false);
+        ui->pushButtonWriteFPGA->setEnabled(false);
+        ui->pushButtonResetFX->setEnabled(false);
+        writeProgress = 0;
+        ui->progressBarWriting->setValue(0);
+    }
+    openSelectedCamera();
+}
+
+void MainWindow::on_pushButtonRefresh_clicked()
+{
+    ui->textEditLog->clear();
+    scanCamera();
+}
+
 void MainWindow::on_comboBoxCameras_activated(int index)
 {
     Q_UNUSED(index);
+    openSelectedCamera();
 }
-void MainWindow::on_btnCopySN_clicked() {}
-void MainWindow::on_pushButtonResetFX_clicked() {}
+
+void MainWindow::on_pushButtonResetFX_clicked()
+{
+    if (camera->isOpen())
+        appendLog(camera->resetFX3() ? tr("Reset FX3 OK") : tr("Reset FX3 failed!"));
+    else
+        appendLog(tr("Camera was not opened"));
+}
+
+void MainWindow::on_btnCopySN_clicked()
+{
+    QGuiApplication::clipboard()->setText(ui->labelShowSN->text());
+    ui->statusbar->showMessage(tr("SN of camera be copied to clipboard!"), 2000);
+}
+
+namespace {
+// Folder of the path in edit, or fallback when the edit is empty.
+QString startFolder(const QLineEdit* edit, const QString& fallback)
+{
+    if (edit->text().isEmpty())
+        return fallback;
+    QString folder = QFileInfo(edit->text()).absolutePath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+void choosePath(QWidget* parent, QLineEdit* edit, const QString& fallback, const QString& title, const QString& filter)
+{
+    const QString file = QFileDialog::getOpenFileName(parent, title, startFolder(edit, fallback), filter);
+    if (file.isEmpty())
+        return;
+    edit->setText(file);
+    edit->setToolTip(file);
+}
+} // namespace
+
+void MainWindow::on_pushButtonSelectFW_clicked()
+{
+    choosePath(this, ui->lineEditFWFilePath, fwFileDir, tr("Select Firmware File"), tr("FW (*.img)"));
+}
+
+void MainWindow::on_pushButtonSelectFPGA_clicked()
+{
+    choosePath(this, ui->lineEditFPGAFilePath, fpgaFileDir, tr("Select FPGA File"), tr("FPGA (*.bit)"));
+}
+
+bool MainWindow::showCameraRiskWarning()
+{
+    QMessageBox box(QMessageBox::Warning, tr("Risk Warning"), tr("Please don't unplug the camera from the host!"),
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setInformativeText(tr("During writing, make sure the connection between camera and host is stable."));
+    box.setDefaultButton(QMessageBox::Ok);
+    auto* dontShow = new QCheckBox(tr("Don't show again"), &box);
+    box.setCheckBox(dontShow);
+    box.setFont(font());
+    dontShow->setFont(font());
+    for (QAbstractButton* button : box.buttons())
+        button->setFont(font());
+    const int answer = box.exec();
+    notShowWarning = dontShow->isChecked();
+    return answer == QMessageBox::Ok;
+}
+
+void MainWindow::startCameraWrite(WriteItems item)
+{
+    ui->pushButtonRefresh->setEnabled(false);
+    ui->pushButtonWriteFW->setEnabled(false);
+    ui->pushButtonWriteFPGA->setEnabled(false);
+    ui->pushButtonResetFX->setEnabled(false);
+    ui->comboBoxCameras->setEnabled(false);
+    setBusyState(ui->labelMsg, "writing");
+    ui->labelMsg->setText(item == WriteItemFW ? tr("Writing FW...") : tr("Writing FPGA..."));
+    writeProgress = 0;
+    ui->progressBarWriting->setValue(0);
+    progressTimer->start();
+
+    if (item == WriteItemFW) {
+        cameraWritePath = ui->lineEditFWFilePath->text();
+        cameraTask = QtConcurrent::run(this, &MainWindow::writeCameraFW);
+    } else {
+        cameraWritePath = ui->lineEditFPGAFilePath->text();
+        cameraTask = QtConcurrent::run(this, &MainWindow::writeCameraFPGA);
+    }
+}
+
+void MainWindow::on_pushButtonWriteFW_clicked()
+{
+    if (ui->comboBoxCameras->count() == 0) {
+        appendLog(tr("ERROR: No Cameras!"));
+        return;
+    }
+    const QString path = ui->lineEditFWFilePath->text();
+    if (path.isEmpty()) {
+        appendLog(tr("ERROR: Please Select FW File(*.img)!"));
+        return;
+    }
+    if (!QFileInfo::exists(path)) {
+        appendLog(tr("ERROR: the FW file(*.img) is not exist!"));
+        return;
+    }
+    if (!notShowWarning && !showCameraRiskWarning())
+        return;
+    startCameraWrite(WriteItemFW);
+}
+
+void MainWindow::on_pushButtonWriteFPGA_clicked()
+{
+    if (ui->comboBoxCameras->count() == 0) {
+        appendLog(tr("ERROR: No Cameras!"));
+        return;
+    }
+    const QString path = ui->lineEditFPGAFilePath->text();
+    if (path.isEmpty()) {
+        appendLog(tr("ERROR: Please Select FPGA File(*.bit)!"));
+        return;
+    }
+    if (!QFileInfo::exists(path)) {
+        appendLog(tr("ERROR: the FPGA file(*.bit) is not exist!"));
+        return;
+    }
+    QMessageBox question(QMessageBox::Information, tr("Update FPGA"),
+                         tr("Strongly recommended NOT to upgrade the FPGA,\nunless you understand the purpose of "
+                            "doing so.\nContinue?"),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(static_cast<QPushButton*>(nullptr));
+    if (question.exec() == QMessageBox::No)
+        return;
+    if (!notShowWarning && !showCameraRiskWarning())
+        return;
+    startCameraWrite(WriteItemFPGA);
+}
+
+void MainWindow::runCameraWrite(WriteItems item)
+{
+    const bool fw = item == WriteItemFW;
+    const QByteArray path = cameraWritePath.toLocal8Bit();
+    postLog(fw ? tr("Writing FW...") : tr("Writing FPGA..."));
+    int result = QVRUsb::WriteFileError;
+    try {
+        result = fw ? camera->writeFirmware(path.constData(), &writeProgress)
+                    : camera->writeFpga(path.constData(), &writeProgress);
+    } catch (...) {
+        // Reported as a failed write rather than leaving the tab busy for ever.
+        result = -1;
+    }
+    if (result == QVRUsb::WriteOk)
+        postLog(fw ? tr("Writing FW Successful!") : tr("Writing FPGA Successful!"));
+    else
+        postLog(fw ? tr("ERROR: Writing FW Failed!") : tr("ERROR: Writing FPGA Failed!"));
+    postLog(tr("Please unplug the camera and re-connnect to host!"));
+    emit toTellWriteFinished(result == QVRUsb::WriteOk, item);
+}
+
+void MainWindow::writeCameraFW()
+{
+    runCameraWrite(WriteItemFW);
+}
+
+void MainWindow::writeCameraFPGA()
+{
+    runCameraWrite(WriteItemFPGA);
+}
+
+void MainWindow::refreshProgress()
+{
+    ui->progressBarWriting->setValue(writeProgress);
+}
+
+void MainWindow::writeFinished(bool bIsSuccess, WriteItems writeItem)
+{
+    const bool fw = writeItem == WriteItemFW;
+    ui->progressBarWriting->setRange(0, 100);
+    ui->progressBarWriting->setValue(writeProgress);
+    if (progressTimer->isActive())
+        progressTimer->stop();
+    if (bIsSuccess) {
+        if (writeProgress < 100)
+            ui->progressBarWriting->setValue(100);
+        setBusyState(ui->labelMsg, "ok");
+        ui->labelMsg->setText(fw ? tr("Write FW Successful!") : tr("Write FPGA Successful!"));
+    } else {
+        ui->progressBarWriting->setValue(0);
+        setBusyState(ui->labelMsg, "failed");
+        ui->labelMsg->setText(fw ? tr("Write FW Failed!") : tr("Write FPGA Failed!"));
+    }
+    writeProgress = 0;
+    ui->pushButtonWriteFW->setEnabled(true);
+    ui->pushButtonWriteFPGA->setEnabled(true);
+    ui->pushButtonResetFX->setEnabled(true);
+    ui->pushButtonRefresh->setEnabled(true);
+    ui->comboBoxCameras->setEnabled(true);
+
+    if (closeAfterWrite) {
+        closeWhenIdle();
+        return;
+    }
+    if (bIsSuccess)
+        QMessageBox::information(this, tr("Write Successfully"), tr("Please unplug the camera,\nand re-plug to host!"),
+                                 QMessageBox::Ok);
+    else
+        QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the camera,\nand try again!"),
+                              QMessageBox::Ok);
+}
