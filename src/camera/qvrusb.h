@@ -9,6 +9,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class UsbDriverDevice;
@@ -16,9 +17,9 @@ class UsbDriverDevice;
 // Cameras found by the last enumeration: three parallel lists in driver index order.
 struct CameraList
 {
-    QList<QByteArray> names;   // name the transport reports; shown in the camera list
-    QList<int> indices;        // driver index to pass to QVRUsb::open
-    QList<QByteArray> paths;   // identity of the camera while it stays plugged in
+    QList<QByteArray> names; // name the transport reports; shown in the camera list
+    QList<int> indices;      // driver index to pass to QVRUsb::open
+    QList<QByteArray> paths; // identity of the camera while it stays plugged in
     void clear()
     {
         names.clear();
@@ -32,9 +33,14 @@ class QVRUsb
 public:
     static constexpr uint16_t CameraVendorId = 0xA0A0;
     static constexpr unsigned RequestTimeoutMs = 500;
+    // Longest time the camera may answer busy to the status reads after one erase (64 KiB block or
+    // 4 KiB sector) and after one programmed chunk, before the write gives up with 5 or 3.
+    static constexpr unsigned EraseStatusBoundMs = 5000;
+    static constexpr unsigned ProgramStatusBoundMs = 2000;
 
     // Vendor request codes.
-    enum Request : uint8_t {
+    enum Request : uint8_t
+    {
         ReqFirmwareVersion = 0xA2,
         ReqSerialNumber = 0xA3,
         ReqFpgaVersion = 0xC2,
@@ -46,7 +52,8 @@ public:
     };
 
     // Result codes of writeFirmware and writeFpga.
-    enum WriteResult {
+    enum WriteResult
+    {
         WriteOk = 0,
         WriteBadStart = 1,
         WriteTooLarge = 2,
@@ -71,8 +78,8 @@ public:
     bool isOpen() const { return opened; }
     bool isUsb3() const;
 
-    bool sendVendorRequest(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t toHost, uint8_t* buffer,
-                           int length);
+    bool sendVendorRequest(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t toHost,
+                           uint8_t* buffer, int length);
     bool readFirmwareVersion(uint8_t& version);
     bool readFpgaVersion(uint8_t& a, int& b, uint8_t& c);
     bool readSerialNumber(uint8_t* buffer); // at least 20 bytes
@@ -81,19 +88,39 @@ public:
     int writeFirmware(const char* fileName, std::atomic<uint8_t>* progress);
     int writeFpga(const char* fileName, std::atomic<uint8_t>* progress);
 
-    // Last transport error, so callers can tell "permission denied" from "no device".
+    // Last transport error (0 when none: a failed open then means no camera was present), so
+    // callers can tell "permission denied" from "no device".
     int lastError() const;
+    QString lastErrorText() const;
+    bool lastErrorIsAccessDenied() const;
+
+    // Test hooks. The observer sees every value stored into a write's progress, on the writing
+    // thread. The status bounds replace EraseStatusBoundMs and ProgramStatusBoundMs.
+    void setProgressObserver(std::function<void(uint8_t)> observer);
+    void setStatusBounds(unsigned eraseMs, unsigned programMs);
 
 private:
+    bool transfer(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t toHost, uint8_t* buffer,
+                  int length, int* moved);
+    bool waitReady(unsigned boundMs);
+    bool programChunk(uint16_t page, uint8_t* data, int length);
+    int readBackChunk(uint16_t page, const uint8_t* data, int length, uint8_t* scratch);
+    int writeArea(uint32_t start, uint8_t* data, uint32_t length, std::atomic<uint8_t>* progress);
+    void setProgress(std::atomic<uint8_t>* progress, uint8_t value);
+
     std::unique_ptr<UsbDriverDevice> device;
-    QMutex mutex;
+    mutable QMutex mutex;
     bool opened = false;
+    int error = 0;
+    std::function<void(uint8_t)> progressObserver;
+    unsigned eraseBoundMs = EraseStatusBoundMs;
+    unsigned programBoundMs = ProgramStatusBoundMs;
 };
 
 // Display forms of the camera's replies.
-QString firmwareVersionText(uint8_t version);           // 45 -> "V4.5"
-QString fpgaVersionText(uint8_t a, int b, uint8_t c);   // 1, 2301, 12 -> "V1.2301.1.2"
-QString serialNumberText(const uint8_t* buffer);        // up to the first NUL, local 8-bit encoding
-QString connectionText(bool usb3);                      // "USB3.0" / "USB2.0"
+QString firmwareVersionText(uint8_t version);         // 45 -> "V4.5"
+QString fpgaVersionText(uint8_t a, int b, uint8_t c); // 1, 2301, 12 -> "V1.2301.1.2"
+QString serialNumberText(const uint8_t* buffer);      // up to the first NUL, local 8-bit encoding
+QString connectionText(bool usb3);                    // "USB3.0" / "USB2.0"
 
 #endif

@@ -1,0 +1,91 @@
+// Wall time of the largest FPGA and firmware writes to an emulated camera that is never busy,
+// against the floor the protocol sets (one 20 ms pause per chunk).
+#include "emulator.h"
+#include "flashlayout.h"
+#include "qvrusb.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+using namespace flashwick::emu;
+using namespace FlashLayout;
+
+namespace {
+
+bool writeFile(const QString& path, int size)
+{
+    std::mt19937 gen(uint32_t(size));
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(gen() & 0xFF);
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == size;
+}
+
+struct Run
+{
+    const char* what;
+    bool fpga;
+    int size;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    Testbed testbed;
+    if (!testbed.isValid() || !testbed.preloadActive()) {
+        std::fprintf(stderr, "needs the umockdev preload: run under umockdev-wrapper (%s)\n",
+                     testbed.errorString().c_str());
+        return 2;
+    }
+    const DeviceId id = testbed.addCamera(); // zero busy time
+    QTemporaryDir dir;
+    int found = 0;
+    for (int i = 0; i < 250 && found != 1; ++i) {
+        found = QVRUsb::enumerateCameras();
+        if (found != 1)
+            QThread::msleep(20);
+    }
+    QVRUsb camera;
+    if (found != 1 || !camera.open(QVRUsb::cameraList().indices.at(0))) {
+        std::fprintf(stderr, "emulated camera not found\n");
+        return 2;
+    }
+
+    const Run runs[] = {{"FPGA bitstream", true, int(FpgaLimit - FpgaFront)},
+                        {"firmware image", false, int(FirmwareLimit)}};
+    int status = 0;
+    for (const Run& run : runs) {
+        const QString path = dir.filePath(run.fpga ? "largest.bit" : "largest.img");
+        if (!writeFile(path, run.size))
+            return 2;
+        const QByteArray name = QFile::encodeName(path);
+        testbed.clearRequests(id);
+        std::atomic<uint8_t> progress{0};
+        const auto start = std::chrono::steady_clock::now();
+        const int result = run.fpga ? camera.writeFpga(name.constData(), &progress)
+                                    : camera.writeFirmware(name.constData(), &progress);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const std::vector<ControlRequest> log = testbed.requests(id);
+        unsigned writes = 0;
+        for (const ControlRequest& r : log)
+            writes += r.vendor() && r.request == QVRUsb::ReqWritePage;
+        const double floor = writes * ChunkPauseMs / 1000.0;
+        std::printf("%-15s %9d bytes  result %d  %4u chunks  %5zu requests  wall %7.3f s  floor %7.3f s  "
+                    "overhead %6.3f s (%5.2f %%, %.3f ms per request)\n",
+                    run.what, run.size, result, writes, log.size(), wall, floor, wall - floor,
+                    100.0 * (wall - floor) / floor, 1000.0 * (wall - floor) / double(log.size()));
+        if (result != 0)
+            status = 1;
+    }
+    camera.close();
+    return status;
+}

@@ -1,0 +1,193 @@
+// Pure parts of the camera code: display forms of the camera's replies, the FPGA header record and
+// the progress arithmetic of an image write.
+#include "flashlayout.h"
+#include "qvrusb.h"
+
+#include <QTest>
+#include <cstring>
+
+using namespace FlashLayout;
+
+class TestCameraForms : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firmwareVersion_data();
+    void firmwareVersion();
+    void fpgaVersion_data();
+    void fpgaVersion();
+    void serialNumber_data();
+    void serialNumber();
+    void connection();
+    void headerRecord_data();
+    void headerRecord();
+    void headerChecksumIsSumOfBytes();
+    void areaArithmetic_data();
+    void areaArithmetic();
+    void progressSequence_data();
+    void progressSequence();
+};
+
+void TestCameraForms::firmwareVersion_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("zero") << 0 << "V0";
+    QTest::newRow("one digit") << 7 << "V7";
+    QTest::newRow("two digits") << 45 << "V4.5";
+    QTest::newRow("three digits") << 123 << "V1.2.3";
+    QTest::newRow("largest") << 255 << "V2.5.5";
+    QTest::newRow("inner zero") << 105 << "V1.0.5";
+}
+
+void TestCameraForms::firmwareVersion()
+{
+    QFETCH(int, version);
+    QFETCH(QString, text);
+    QCOMPARE(firmwareVersionText(uint8_t(version)), text);
+}
+
+void TestCameraForms::fpgaVersion_data()
+{
+    QTest::addColumn<int>("a");
+    QTest::addColumn<int>("b");
+    QTest::addColumn<int>("c");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("example") << 1 << 2301 << 12 << "V1.2301.1.2";
+    QTest::newRow("zeros") << 0 << 0 << 0 << "V0.0.0";
+    QTest::newRow("largest") << 255 << 0xFFFFFF << 255 << "V255.16777215.2.5.5";
+    QTest::newRow("one digit c") << 3 << 70 << 9 << "V3.70.9";
+}
+
+void TestCameraForms::fpgaVersion()
+{
+    QFETCH(int, a);
+    QFETCH(int, b);
+    QFETCH(int, c);
+    QFETCH(QString, text);
+    QCOMPARE(fpgaVersionText(uint8_t(a), b, uint8_t(c)), text);
+}
+
+void TestCameraForms::serialNumber_data()
+{
+    QTest::addColumn<QByteArray>("buffer"); // the 64-byte buffer the caller zeroes
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QByteArray(64, '\0') << "";
+    QByteArray twenty("QV2024ABCDEFGHIJKLMN");
+    QTest::newRow("exactly 20 bytes") << twenty + QByteArray(44, '\0') << "QV2024ABCDEFGHIJKLMN";
+    QTest::newRow("stops at first NUL") << QByteArray("12345\0"
+                                                      "678",
+                                                      9) +
+                                               QByteArray(55, '\0')
+                                        << "12345";
+}
+
+void TestCameraForms::serialNumber()
+{
+    QFETCH(QByteArray, buffer);
+    QFETCH(QString, text);
+    QCOMPARE(serialNumberText(reinterpret_cast<const uint8_t*>(buffer.constData())), text);
+}
+
+void TestCameraForms::connection()
+{
+    QCOMPARE(connectionText(true), QString("USB3.0"));
+    QCOMPARE(connectionText(false), QString("USB2.0"));
+}
+
+void TestCameraForms::headerRecord_data()
+{
+    QTest::addColumn<uint>("fileSize");
+    QTest::addColumn<uint>("length");
+    QTest::addColumn<int>("checksum");
+    QTest::newRow("1 byte") << 1u << 257u << 370;
+    QTest::newRow("1,000,000 bytes") << 1000000u << 1000256u << 514;
+    QTest::newRow("largest") << 2621184u << 2621440u << (344 + 24 + 0x28); // 0x00280000
+}
+
+void TestCameraForms::headerRecord()
+{
+    QFETCH(uint, fileSize);
+    QFETCH(uint, length);
+    QFETCH(int, checksum);
+    const HeaderRecord r = fpgaHeaderRecord(fileSize + FpgaFront);
+    QCOMPARE(std::memcmp(r.data(), "FPGA:\0", 6), 0);
+    auto u32 = [&r](int at) {
+        return uint32_t(r[at]) | uint32_t(r[at + 1]) << 8 | uint32_t(r[at + 2]) << 16 |
+               uint32_t(r[at + 3]) << 24;
+    };
+    QCOMPARE(u32(8), uint32_t(0x00180000));
+    QCOMPARE(u32(12), uint32_t(length));
+    QCOMPARE(int(headerChecksum(r)), checksum);
+    QCOMPARE(int(r[20] | r[21] << 8), checksum);
+    for (int i : {6, 7, 16, 17, 18, 19, 22, 23})
+        QCOMPARE(int(r[i]), 0);
+    for (int i = 24; i < 64; ++i)
+        QCOMPARE(int(r[i]), 0);
+}
+
+void TestCameraForms::headerChecksumIsSumOfBytes()
+{
+    // The sum wraps at 16 bits and does not include the checksum field itself.
+    for (uint32_t length : {257u, 0xFFFFFFFFu, 0x00FFFF00u, 1234567u}) {
+        HeaderRecord r = fpgaHeaderRecord(length);
+        const uint16_t stored = headerChecksum(r);
+        r[20] = r[21] = 0;
+        uint32_t sum = 0;
+        for (uint8_t b : r)
+            sum += b;
+        QCOMPARE(stored, uint16_t(sum));
+    }
+}
+
+void TestCameraForms::areaArithmetic_data()
+{
+    QTest::addColumn<uint>("length");
+    QTest::addColumn<uint>("blocks");
+    QTest::addColumn<uint>("chunks");
+    QTest::newRow("1 byte") << 1u << 1u << 1u;
+    QTest::newRow("5000") << 5000u << 1u << 2u;
+    QTest::newRow("one chunk") << 4096u << 1u << 1u;
+    QTest::newRow("one block") << 65536u << 1u << 16u;
+    QTest::newRow("block and a byte") << 65537u << 2u << 17u;
+    QTest::newRow("firmware limit") << 262144u << 4u << 64u;
+    QTest::newRow("FPGA limit") << 2621440u << 40u << 640u;
+}
+
+void TestCameraForms::areaArithmetic()
+{
+    QFETCH(uint, length);
+    QFETCH(uint, blocks);
+    QFETCH(uint, chunks);
+    QCOMPARE(blockCount(length), uint32_t(blocks));
+    QCOMPARE(chunkCount(length), uint32_t(chunks));
+}
+
+void TestCameraForms::progressSequence_data()
+{
+    QTest::addColumn<uint>("length");
+    QTest::addColumn<QList<int>>("sequence"); // after each block, 50, after each chunk, 100
+    QTest::newRow("5000") << 5000u << QList<int>{50, 50, 50, 75, 100};
+    QTest::newRow("3 blocks 33 chunks")
+        << 131073u << QList<int>{16, 33, 50, 50, 50, 51, 53, 54, 56, 57, 59, 60, 62, 63, 65, 66, 68, 69, 71,
+                                 72, 74, 75, 77, 78, 80, 81, 83, 84, 86, 87, 89, 90, 92, 93, 95, 96, 98, 100};
+}
+
+void TestCameraForms::progressSequence()
+{
+    QFETCH(uint, length);
+    QFETCH(QList<int>, sequence);
+    QList<int> seen;
+    const uint32_t blocks = blockCount(length), chunks = chunkCount(length);
+    for (uint32_t k = 0; k < blocks; ++k)
+        seen << eraseProgress(k, blocks);
+    seen << 50;
+    for (uint32_t j = 1; j <= chunks; ++j)
+        seen << chunkProgress(j, chunks);
+    seen << 100;
+    QCOMPARE(seen, sequence);
+}
+
+QTEST_APPLESS_MAIN(TestCameraForms)
+#include "tst_cameraforms.moc"
