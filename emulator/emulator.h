@@ -31,7 +31,8 @@ constexpr uint32_t FlashPageSize = 256;
 constexpr uint32_t MaxTransferLength = 4096;
 
 // Camera vendor requests.
-enum CameraRequest : uint8_t {
+enum CameraRequest : uint8_t
+{
     ReqFirmwareVersion = 0xA2,
     ReqSerialNumber = 0xA3,
     ReqFpgaVersion = 0xC2,
@@ -44,7 +45,11 @@ enum CameraRequest : uint8_t {
 
 using DeviceId = int; // >= 0; -1 means "no device"
 
-enum class UsbSpeed { High, Super };
+enum class UsbSpeed
+{
+    High,
+    Super
+};
 
 // How long the camera reports busy (0xD3 non-zero) after each flash operation, and how long it
 // stays off the bus after a 0xE0 reset. All zero by default (unit tests).
@@ -59,7 +64,8 @@ struct CameraTimings
     static CameraTimings realistic();
 };
 
-enum class OpenFailure {
+enum class OpenFailure
+{
     None,
     NoNode, // the device node is missing: open() fails with ENOENT
     Denied, // the device node has mode 000: open() fails with EACCES (not for root, who passes)
@@ -67,20 +73,20 @@ enum class OpenFailure {
 
 struct CameraFaults
 {
-    std::set<uint8_t> stall;           // requests with these bRequest codes stall (-EPIPE)
-    std::set<uint8_t> noAnswer;        // these never complete; the URB waits until the client discards it
-    std::set<uint16_t> corruptPages;   // 0xD1 with this wIndex returns its last byte inverted
-    bool busyForever = false;          // 0xD3 always answers busy
-    int unplugAfterRequests = -1;      // after this many more control requests the camera leaves the bus
+    std::set<uint8_t> stall;         // requests with these bRequest codes stall (-EPIPE)
+    std::set<uint8_t> noAnswer;      // these never complete; the URB waits until the client discards it
+    std::set<uint16_t> corruptPages; // 0xD1 with this wIndex returns its last byte inverted
+    bool busyForever = false;        // 0xD3 always answers busy
+    int unplugAfterRequests = -1;    // after this many more control requests the camera leaves the bus
     OpenFailure openFailure = OpenFailure::None;
 };
 
 struct CameraConfig
 {
-    std::string name = "Quenvor QV294C";  // USB product string
+    std::string name = "Quenvor QV294C"; // USB product string
     std::string manufacturer = "Quenvor";
-    std::string serial;                    // 20 characters; empty: derived from the device number
-    uint8_t firmwareVersion = 123;         // shown as V1.2.3
+    std::string serial;            // 20 characters; empty: derived from the device number
+    uint8_t firmwareVersion = 123; // shown as V1.2.3
     std::array<uint8_t, 5> fpgaVersion{{12, 1, 0xFD, 0x08, 0x00}}; // r0..r4: V1.2301.1.2
     UsbSpeed speed = UsbSpeed::Super;
     uint16_t productId = CameraProductId;
