@@ -74,8 +74,23 @@ inline void answerNextModal(std::function<void(QWidget*)> answer, int timeoutMs 
 
 inline void pressButton(QWidget* modal, QMessageBox::StandardButton button)
 {
-    if (auto* box = qobject_cast<QMessageBox*>(modal))
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box && box->button(button))
         box->button(button)->click();
+    else
+        modal->close();
+}
+
+// Presses button in the next modal box and records its title, so a test can check which box it was.
+inline void answerNextBox(QMessageBox::StandardButton button, QString* title = nullptr, int timeoutMs = 10000)
+{
+    answerNextModal(
+        [button, title](QWidget* modal) {
+            if (title)
+                *title = modal->windowTitle();
+            pressButton(modal, button);
+        },
+        timeoutMs);
 }
 
 #endif

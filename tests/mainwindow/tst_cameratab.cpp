@@ -1,0 +1,404 @@
+// Camera tab workflows on emulated cameras: the real widgets are clicked, modal boxes answered.
+#include "emulator.h"
+#include "mainwindowtestaccess.h"
+#include "qvrusb.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QStatusBar>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QtTest>
+#include <random>
+
+using namespace flashwick::emu;
+using A = MainWindowTestAccess;
+
+class TestCameraTab : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Testbed> bed;
+    std::unique_ptr<TestSettings> settings;
+    QTemporaryDir files;
+    std::vector<DeviceId> added;
+
+    DeviceId addCamera(const CameraConfig& config = CameraConfig())
+    {
+        const DeviceId id = bed->addCamera(config);
+        added.push_back(id);
+        return id;
+    }
+    DeviceId addForeignDevice()
+    {
+        const DeviceId id = bed->addForeignDevice();
+        added.push_back(id);
+        return id;
+    }
+
+    template <typename T> static T* child(MainWindow& w, const char* name)
+    {
+        T* widget = w.findChild<T*>(QLatin1String(name));
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    static QStringList logLines(MainWindow& w)
+    {
+        return child<QTextEdit>(w, "textEditLog")->toPlainText().split(QLatin1Char('\n'));
+    }
+    static QString cameraPath(int listIndex)
+    {
+        return QString::fromLocal8Bit(QVRUsb::cameraList().paths.value(listIndex));
+    }
+    QString makeFile(const QString& name, int size)
+    {
+        std::mt19937 random(size);
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (char& b : bytes)
+            b = char(random());
+        QFile f(files.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return f.fileName();
+    }
+    static QByteArray fileBytes(const QString& path)
+    {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+    QByteArray flashBytes(DeviceId id, uint32_t address, int length)
+    {
+        const std::vector<uint8_t> v = bed->flash(id, address, uint32_t(length));
+        return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
+    }
+    static CameraConfig named(const char* name, const char* serial)
+    {
+        CameraConfig c;
+        c.name = name;
+        c.serial = serial;
+        return c;
+    }
+    // Clicks Write FW (or FPGA) and answers the boxes that precede the write.
+    static void clickWrite(MainWindow& w, const char* button, QList<QMessageBox::StandardButton> answers)
+    {
+        for (QMessageBox::StandardButton answer : answers)
+            answerNextModal([answer](QWidget* m) { pressButton(m, answer); });
+        QTest::mouseClick(child<QPushButton>(w, button), Qt::LeftButton);
+    }
+
+private slots:
+    // One testbed for the process: libusb keeps its device list in step with the testbed it saw first.
+    void initTestCase()
+    {
+        bed = std::make_unique<Testbed>();
+        QVERIFY2(bed->isValid(), bed->errorString().c_str());
+    }
+    void init() { settings = std::make_unique<TestSettings>(); }
+    void cleanup()
+    {
+        settings.reset();
+        for (DeviceId id : added)
+            bed->unplug(id);
+        added.clear();
+    }
+
+    void scanLogsAndSelection_data()
+    {
+        QTest::addColumn<int>("cameras");
+        QTest::newRow("none") << 0;
+        QTest::newRow("one") << 1;
+        QTest::newRow("two") << 2;
+    }
+    void scanLogsAndSelection()
+    {
+        QFETCH(int, cameras);
+        for (int i = 0; i < cameras; ++i)
+            addCamera(named(i ? "Quenvor QV183M" : "Quenvor QV294C", i ? "B0000000000000000002" : "A0000000000000000001"));
+        addForeignDevice();
+        MainWindow w;
+        QStringList expected = {QStringLiteral("Get Connnected Camera..."),
+                                QStringLiteral("Detect %1 Camera(s)...").arg(cameras)};
+        if (cameras > 0)
+            expected << QStringLiteral("Open QVR Camera(%1), Path: %2!")
+                            .arg(QString::fromLocal8Bit(QVRUsb::cameraList().names.value(0)), cameraPath(0));
+        QCOMPARE(logLines(w).mid(0, expected.size()), expected);
+        // A rescan keeps the open camera open: no second open line.
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonRefresh"), Qt::LeftButton);
+        QCOMPARE(logLines(w), expected.mid(0, 2));
+        QCOMPARE(child<QComboBox>(w, "comboBoxCameras")->count(), cameras);
+        QCOMPARE(child<QPushButton>(w, "pushButtonWriteFW")->isEnabled(), cameras > 0);
+        QCOMPARE(child<QPushButton>(w, "pushButtonResetFX")->isEnabled(), cameras > 0);
+        if (cameras == 0) {
+            QCOMPARE(child<QLabel>(w, "labelShowFWVersion")->text(), QStringLiteral("V0.0"));
+            QCOMPARE(child<QLabel>(w, "labelShowFPGAVersion")->text(), QStringLiteral("V0.0.0.0"));
+            QCOMPARE(child<QLabel>(w, "labelShowSN")->text(), QString());
+        } else {
+            QCOMPARE(child<QLabel>(w, "labelShowFWVersion")->text(), QStringLiteral("V1.2.3"));
+            QCOMPARE(child<QLabel>(w, "labelShowFPGAVersion")->text(), QStringLiteral("V1.2301.1.2"));
+            QCOMPARE(child<QLabel>(w, "labelHost")->text(), QStringLiteral("USB3.0"));
+            QCOMPARE(child<QLabel>(w, "labelShowSN")->text(),
+                     QVRUsb::cameraList().names.value(0) == "Quenvor QV294C" ? QStringLiteral("A0000000000000000001")
+                                                                            : QStringLiteral("B0000000000000000002"));
+            QCOMPARE(child<QLabel>(w, "labelMsg")->text(), QStringLiteral("Waiting..."));
+        }
+    }
+
+    void rescanKeepsOpenCameraWhenItsPositionChanges()
+    {
+        const DeviceId first = addCamera(named("Quenvor QV294C", "A0000000000000000001"));
+        addCamera(named("Quenvor QV183M", "B0000000000000000002"));
+        MainWindow w;
+        auto* combo = child<QComboBox>(w, "comboBoxCameras");
+        const int second = combo->findText(QStringLiteral("Quenvor QV183M"));
+        QVERIFY(second >= 0);
+        combo->setCurrentIndex(second);
+        emit combo->activated(second);
+        QCOMPARE(child<QLabel>(w, "labelShowSN")->text(), QStringLiteral("B0000000000000000002"));
+        const QString path = A::currentCameraPath(w);
+        // Unplug the other camera and plug it again, so the open one moves in the list.
+
+        bed->unplug(first);
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonRefresh"), Qt::LeftButton);
+        QCOMPARE(combo->count(), 1);
+        QCOMPARE(combo->currentIndex(), 0);
+        QCOMPARE(combo->currentText(), QStringLiteral("Quenvor QV183M"));
+        QCOMPARE(A::currentCameraPath(w), path);
+        QVERIFY(A::camera(w)->isOpen());
+        QCOMPARE(logLines(w), (QStringList{QStringLiteral("Get Connnected Camera..."),
+                                           QStringLiteral("Detect 1 Camera(s)...")}));
+        QCOMPARE(child<QLabel>(w, "labelShowSN")->text(), QStringLiteral("B0000000000000000002"));
+    }
+
+    void selectingAnotherCameraClosesThenOpens()
+    {
+        addCamera(named("Quenvor QV294C", "A0000000000000000001"));
+        CameraConfig second = named("Quenvor QV183M", "B0000000000000000002");
+        second.speed = UsbSpeed::High;
+        second.firmwareVersion = 45;
+        addCamera(second);
+        MainWindow w;
+        child<QTextEdit>(w, "textEditLog")->clear();
+        const QString oldPath = A::currentCameraPath(w);
+        auto* combo = child<QComboBox>(w, "comboBoxCameras");
+        QCOMPARE(combo->currentIndex(), 0);
+        const int other = 1;
+        const QString otherName = combo->itemText(other);
+        combo->setCurrentIndex(other);
+        emit combo->activated(other);
+        QCOMPARE(logLines(w), (QStringList{QStringLiteral("Close QVR Camera(%1):!").arg(oldPath),
+                                           QStringLiteral("Open QVR Camera(%1), Path: %2!")
+                                               .arg(otherName, cameraPath(other))}));
+        QVERIFY(A::currentCameraPath(w) != oldPath);
+        const bool high = otherName == QStringLiteral("Quenvor QV183M");
+        QCOMPARE(child<QLabel>(w, "labelHost")->text(), high ? QStringLiteral("USB2.0") : QStringLiteral("USB3.0"));
+        QCOMPARE(child<QLabel>(w, "labelShowFWVersion")->text(), high ? QStringLiteral("V4.5") : QStringLiteral("V1.2.3"));
+    }
+
+    void writeFirmwareSucceeds()
+    {
+        const DeviceId id = addCamera();
+        const QString file = makeFile(QStringLiteral("fw.img"), 9000);
+        MainWindow w;
+        w.show();
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(file);
+        child<QTextEdit>(w, "textEditLog")->clear();
+        clickWrite(w, "pushButtonWriteFW", {QMessageBox::Ok});
+        QVERIFY(!child<QPushButton>(w, "pushButtonRefresh")->isEnabled());
+        QCOMPARE(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("writing"));
+        QString resultTitle;
+        answerNextBox(QMessageBox::Ok, &resultTitle, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("ok"), 20000);
+        QTRY_COMPARE(resultTitle, QStringLiteral("Write Successfully"));
+        QCOMPARE(child<QLabel>(w, "labelMsg")->text(), QStringLiteral("Write FW Successful!"));
+        QCOMPARE(child<QProgressBar>(w, "progressBarWriting")->value(), 100);
+        QVERIFY(child<QPushButton>(w, "pushButtonRefresh")->isEnabled());
+        QVERIFY(child<QComboBox>(w, "comboBoxCameras")->isEnabled());
+        QCOMPARE(flashBytes(id, 0, 9000), fileBytes(file));
+        QCOMPARE(logLines(w), (QStringList{QStringLiteral("Writing FW..."), QStringLiteral("Writing FW Successful!"),
+                                           QStringLiteral("Please unplug the camera and re-connnect to host!")}));
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+    }
+
+    void writeFpgaFailsOnCorruptReadBack()
+    {
+        const DeviceId id = addCamera();
+        bed->setCorruptPage(id, 0x1800 + 16);
+        const QString file = makeFile(QStringLiteral("fpga.bit"), 10000);
+        settings->reopen();
+        MainWindow w;
+        w.show();
+        A::notShowWarning(w) = true;
+        child<QLineEdit>(w, "lineEditFPGAFilePath")->setText(file);
+        child<QTextEdit>(w, "textEditLog")->clear();
+        clickWrite(w, "pushButtonWriteFPGA", {QMessageBox::Yes});
+        QString resultTitle;
+        answerNextBox(QMessageBox::Ok, &resultTitle, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("failed"), 20000);
+        QTRY_COMPARE(resultTitle, QStringLiteral("Write Failed"));
+        QCOMPARE(child<QLabel>(w, "labelMsg")->text(), QStringLiteral("Write FPGA Failed!"));
+        QCOMPARE(child<QProgressBar>(w, "progressBarWriting")->value(), 0);
+        QCOMPARE(logLines(w), (QStringList{QStringLiteral("Writing FPGA..."), QStringLiteral("ERROR: Writing FPGA Failed!"),
+                                           QStringLiteral("Please unplug the camera and re-connnect to host!")}));
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+    }
+
+    void fpgaQuestionNoStartsNothing()
+    {
+        const DeviceId id = addCamera();
+        MainWindow w;
+        child<QLineEdit>(w, "lineEditFPGAFilePath")->setText(makeFile(QStringLiteral("x.bit"), 100));
+        child<QTextEdit>(w, "textEditLog")->clear();
+        bed->clearRequests(id);
+        clickWrite(w, "pushButtonWriteFPGA", {QMessageBox::No});
+        QCOMPARE(child<QTextEdit>(w, "textEditLog")->toPlainText(), QString());
+        QVERIFY(child<QPushButton>(w, "pushButtonRefresh")->isEnabled());
+        QVERIFY(!A::writeRunning(w));
+        QVERIFY(bed->requests(id).empty());
+    }
+
+    void cancelWithDontShowAgainSuppressesLaterWarnings()
+    {
+        addCamera();
+        MainWindow w;
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(makeFile(QStringLiteral("fw.img"), 300));
+        QString checkText;
+        answerNextModal([&checkText](QWidget* m) {
+            auto* box = qobject_cast<QMessageBox*>(m);
+            if (box && box->checkBox()) {
+                checkText = box->checkBox()->text();
+                box->checkBox()->setChecked(true);
+            }
+            pressButton(m, QMessageBox::Cancel);
+        });
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
+        QCOMPARE(checkText, QStringLiteral("Don't show again"));
+        QVERIFY(A::notShowWarning(w));
+        QVERIFY(!A::writeRunning(w));
+        QVERIFY(child<QPushButton>(w, "pushButtonRefresh")->isEnabled());
+
+        // No warning now: the write starts at once.
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
+        QVERIFY(!child<QPushButton>(w, "pushButtonRefresh")->isEnabled());
+        answerNextBox(QMessageBox::Ok, nullptr, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("ok"), 20000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+    }
+
+    void writePreconditions_data()
+    {
+        QTest::addColumn<bool>("camera");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("fwLine");
+        QTest::newRow("no camera") << false << "/x" << "ERROR: No Cameras!";
+        QTest::newRow("no file chosen") << true << "" << "ERROR: Please Select FW File(*.img)!";
+        QTest::newRow("missing file") << true << "/nonexistent/fw.img" << "ERROR: the FW file(*.img) is not exist!";
+    }
+    void writePreconditions()
+    {
+        QFETCH(bool, camera);
+        QFETCH(QString, path);
+        QFETCH(QString, fwLine);
+        if (camera)
+            addCamera();
+        MainWindow w;
+        child<QPushButton>(w, "pushButtonWriteFW")->setEnabled(true); // reachable even without a camera
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(path);
+        child<QTextEdit>(w, "textEditLog")->clear();
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
+        QCOMPARE(logLines(w), QStringList{fwLine});
+        QVERIFY(!A::writeRunning(w));
+    }
+
+    void ueventRescansIdleSideOnly()
+    {
+        const DeviceId id = addCamera();
+        bed->setTimings(id, CameraTimings::realistic());
+        MainWindow w;
+        A::notShowWarning(w) = true;
+        child<QTextEdit>(w, "textEditLog")->clear();
+
+        bed->sendUevent(id, "change");
+        QTRY_VERIFY(logLines(w).contains(QStringLiteral("Get Connnected Camera...")));
+
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(makeFile(QStringLiteral("fw.img"), 200000));
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
+        child<QTextEdit>(w, "textEditLog")->clear();
+        const DeviceId other = addForeignDevice();
+        QVERIFY(other >= 0);
+        QTest::qWait(300);
+        QVERIFY(!logLines(w).contains(QStringLiteral("Get Connnected Camera...")));
+        QVERIFY(A::writeRunning(w));
+        answerNextModal([](QWidget* m) { pressButton(m, QMessageBox::Ok); }, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("ok"), 60000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+    }
+
+    void resetFX_data()
+    {
+        QTest::addColumn<bool>("camera");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("open camera") << true << "Reset FX3 OK";
+        QTest::newRow("no camera") << false << "Camera was not opened";
+    }
+    void resetFX()
+    {
+        QFETCH(bool, camera);
+        QFETCH(QString, line);
+        const DeviceId id = camera ? addCamera() : -1;
+        MainWindow w;
+        auto* button = child<QPushButton>(w, "pushButtonResetFX");
+        button->setEnabled(true);
+        child<QTextEdit>(w, "textEditLog")->clear();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(logLines(w).value(0), line);
+        if (camera)
+            QTRY_COMPARE(bed->resetCount(id), 1);
+    }
+
+    void copySerialNumber()
+    {
+        addCamera(named("Quenvor QV294C", "A0000000000000000001"));
+        MainWindow w;
+        QTest::mouseClick(child<QPushButton>(w, "btnCopySN"), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A0000000000000000001"));
+        QCOMPARE(child<QStatusBar>(w, "statusbar")->currentMessage(), QStringLiteral("SN of camera be copied to clipboard!"));
+    }
+
+    // Closing during a write must neither destroy the camera under the worker nor leave the flash
+    // half-written silently: the window asks, stays until the write ends, then closes.
+    void closeDuringWriteWaitsForTheWrite()
+    {
+        const DeviceId id = addCamera();
+        bed->setTimings(id, CameraTimings::realistic());
+        const QString file = makeFile(QStringLiteral("fw.img"), 120000);
+        MainWindow w;
+        w.show();
+        A::notShowWarning(w) = true;
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(file);
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
+        QVERIFY(A::writeRunning(w));
+
+        answerNextModal([](QWidget* m) { pressButton(m, QMessageBox::No); });
+        QVERIFY(!w.close());
+        QVERIFY(w.isVisible());
+
+        answerNextModal([](QWidget* m) { pressButton(m, QMessageBox::Yes); });
+        QVERIFY(!w.close());
+        QVERIFY(w.isVisible());
+        QVERIFY(A::writeRunning(w));
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 60000);
+        QVERIFY(!A::writeRunning(w));
+        QCOMPARE(flashBytes(id, 0, 120000), fileBytes(file));
+        QVERIFY(!QApplication::activeModalWidget()); // no result box left behind
+    }
+};
+
+QTEST_MAIN(TestCameraTab)
+#include "tst_cameratab.moc"
