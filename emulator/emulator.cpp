@@ -442,19 +442,23 @@ void Testbed::Private::applyOpenFailure(Device* d)
         f = d->model->config().faults.openFailure;
     }
     const std::string node = root + d->devnode;
-    switch (f) {
-    case OpenFailure::NoNode:
+    struct stat st;
+    if (stat(node.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        rmdir(node.c_str());
+    if (f == OpenFailure::NoNode) {
         unlink(node.c_str());
-        break;
-    case OpenFailure::Denied:
-    case OpenFailure::None: {
-        int fd = open(node.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0)
-            close(fd);
-        chmod(node.c_str(), f == OpenFailure::Denied ? 0 : 0644);
-        break;
+        return;
     }
+    if (f == OpenFailure::Denied && geteuid() == 0) {
+        // Root ignores file modes: a directory in place of the node makes open() fail (EISDIR).
+        unlink(node.c_str());
+        mkdir(node.c_str(), 0);
+        return;
     }
+    int fd = open(node.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0)
+        close(fd);
+    chmod(node.c_str(), f == OpenFailure::Denied ? 0 : 0644);
 }
 
 void Testbed::Private::plugIn(Device* d)
@@ -482,6 +486,10 @@ void Testbed::Private::takeOut(Device* d)
 {
     if (!d->sysfsPresent)
         return;
+    const std::string node = root + d->devnode;
+    struct stat st;
+    if (stat(node.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        rmdir(node.c_str()); // umockdev removes a file node only
     umockdev_testbed_uevent(testbed, d->syspath.c_str(), "remove");
     umockdev_testbed_remove_device(testbed, d->syspath.c_str());
     d->sysfsPresent = false;

@@ -68,7 +68,7 @@ enum class OpenFailure
 {
     None,
     NoNode, // the device node is missing: open() fails with ENOENT
-    Denied, // the device node has mode 000: open() fails with EACCES (not for root, who passes)
+    Denied, // open() fails with EACCES (node of mode 000), or for root, who ignores modes, EISDIR
 };
 
 struct CameraFaults
