@@ -928,4 +928,15 @@ void Testbed::setOpenFailure(DeviceId id, OpenFailure failure)
     setFaults(id, f);
 }
 
+std::vector<CommandOption>& commandOptions()
+{
+    static std::vector<CommandOption> options;
+    return options;
+}
+
+void registerCommandOption(const CommandOption& option)
+{
+    commandOptions().push_back(option);
+}
+
 } // namespace flashwick::emu

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -173,6 +174,19 @@ public:
 private:
     std::unique_ptr<Private> d;
 };
+
+// Device options of the flashwick-emulator command besides --camera and --foreign. Other device
+// models register theirs before main() runs, e.g. from a static object in a source file that their
+// CMakeLists.txt adds to the command with target_sources(flashwick-emulator PRIVATE ...).
+struct CommandOption
+{
+    std::string name; // "--wheel"; given as NAME or NAME=VALUE, repeatable
+    std::string help; // lines for --help, each starting with two spaces
+    // Adds the device(s) to the testbed; false with an error text stops the command.
+    std::function<bool(Testbed& testbed, const std::string& value, std::string& error)> add;
+};
+void registerCommandOption(const CommandOption& option);
+std::vector<CommandOption>& commandOptions();
 
 } // namespace flashwick::emu
 
