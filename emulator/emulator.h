@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -125,8 +126,10 @@ public:
     std::string rootDir() const;
     // Environment entries ("NAME=value") a child process needs to see the testbed.
     std::vector<std::string> environmentForChild() const;
-    // For additional device models (hidraw) built on the same testbed.
+    // For additional device models (hidraw) built on the same testbed. Hold rawMutex() around
+    // umockdev_testbed_* calls made outside this class (never inside an ioctl handler).
     UMockdevTestbed* raw() const;
+    std::mutex& rawMutex() const;
 
     // Adds a plugged device ("add" uevent). Returns its id, or -1 on failure.
     DeviceId addCamera(const CameraConfig& config = CameraConfig());
@@ -152,6 +155,7 @@ public:
     // Stores bytes as they are (no erase needed); for preparing a flash state.
     bool setFlash(DeviceId id, uint32_t address, const std::vector<uint8_t>& data);
     bool fillFlash(DeviceId id, uint8_t value);
+    // The last 2^19 to 2^20 requests when more arrived since the last clearRequests().
     std::vector<ControlRequest> requests(DeviceId id) const;
     void clearRequests(DeviceId id);
     int resetCount(DeviceId id) const; // 0xE0 requests answered
