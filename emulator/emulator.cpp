@@ -385,6 +385,8 @@ void Testbed::Private::submitUrb(Device* d, ClientState* cs, UMockdevIoctlClient
     g_object_unref(buf);
     g_object_unref(urbData);
     umockdev_ioctl_client_complete(client, 0, 0);
+    if (reply.noAnswer && reply.leaveBus)
+        leave(d, reply.returnAfterLeave); // a pending transfer is never reaped
 }
 
 void Testbed::Private::leave(Device* d, bool returnAfter)

@@ -607,6 +607,15 @@ void TestEmulatorCamera::openFailure()
     QVERIFY(r != 0);
     QVERIFY(!h);
 
+    // The fault survives unplugging and replugging.
+    QVERIFY(testbed->unplug(cam));
+    QVERIFY(testbed->replug(cam));
+    libusb_exit(ctx);
+    QCOMPARE(libusb_init(&ctx), 0);
+    QCOMPARE(libusb_get_device_list(ctx, &list), ssize_t(1));
+    QVERIFY(libusb_open(list[0], &h) != 0);
+    libusb_free_device_list(list, 1);
+
     // libusb forgets a device whose node has vanished; a new context scans again.
     testbed->setOpenFailure(cam, OpenFailure::None);
     libusb_exit(ctx);
