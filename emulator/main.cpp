@@ -258,6 +258,15 @@ bool underPreload()
     return preload && strstr(preload, "libumockdev-preload");
 }
 
+// An ASan-built program refuses to start when another library is preloaded before the ASan runtime.
+void allowPreloadBeforeAsan()
+{
+    std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+    if (asan.find("verify_asan_link_order") == std::string::npos)
+        setenv("ASAN_OPTIONS", (asan.empty() ? "" : asan + ":").append("verify_asan_link_order=0").c_str(),
+               1);
+}
+
 // The testbed can only send uevents from a process that runs under the umockdev preload.
 void ensurePreload(char** argv)
 {
@@ -269,10 +278,7 @@ void ensurePreload(char** argv)
     if (const char* old = getenv("LD_PRELOAD"); old && *old)
         preload += std::string(":") + old;
     setenv("LD_PRELOAD", preload.c_str(), 1);
-    std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
-    if (asan.find("verify_asan_link_order") == std::string::npos)
-        setenv("ASAN_OPTIONS", (asan.empty() ? "" : asan + ":").append("verify_asan_link_order=0").c_str(),
-               1);
+    allowPreloadBeforeAsan();
     setenv(ReexecMarker, "1", 1);
     execv("/proc/self/exe", argv);
     die(std::string("cannot re-run itself under the umockdev preload: ") + strerror(errno));
@@ -394,6 +400,7 @@ int main(int argc, char** argv)
         setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
     }
     unsetenv(ReexecMarker);
+    allowPreloadBeforeAsan();
 
     const pid_t child = fork();
     if (child < 0)
