@@ -84,6 +84,8 @@ private slots:
 
     void enumeration_data();
     void enumeration();
+    void foreignDevice();
+    void hotplugAdd();
     void readRequests_data();
     void readRequests();
     void flashSemantics();
@@ -289,6 +291,37 @@ void TestEmulatorCamera::enumeration()
     QCOMPARE(QString(reinterpret_cast<char*>(text)), serial);
     QCOMPARE(libusb_claim_interface(h, 0), 0);
     QCOMPARE(libusb_release_interface(h, 0), 0);
+}
+
+// A device of another maker answers the standard requests and stalls the camera's.
+void TestEmulatorCamera::foreignDevice()
+{
+    const DeviceId dev = testbed->addForeignDevice(0x1234, 0x5678, "Other Thing");
+    libusb_device_handle* h = open(dev);
+    QVERIFY(h);
+    libusb_device_descriptor desc;
+    QCOMPARE(libusb_get_device_descriptor(libusb_get_device(h), &desc), 0);
+    QCOMPARE(desc.idVendor, uint16_t(0x1234));
+    QCOMPARE(desc.idProduct, uint16_t(0x5678));
+    unsigned char text[256];
+    QVERIFY(libusb_get_string_descriptor_ascii(h, desc.iProduct, text, sizeof text) > 0);
+    QCOMPARE(QString(reinterpret_cast<char*>(text)), QString("Other Thing"));
+    QByteArray fw(1, 0);
+    QCOMPARE(vendorIn(h, ReqFirmwareVersion, 0, 0, fw), int(LIBUSB_ERROR_PIPE));
+    QVERIFY(testbed->flash(dev, 0, 16).empty());
+}
+
+// Adding a device sends one "add" uevent after its sysfs entry and node are complete.
+void TestEmulatorCamera::hotplugAdd()
+{
+    Monitor monitor;
+    const DeviceId cam = testbed->addCamera();
+    QCOMPARE(monitor.next(), "add " + QString::fromStdString(testbed->sysfsPath(cam)).mid(4));
+    QCOMPARE(monitor.next(300), QString());
+    libusb_device_handle* h = open(cam);
+    QVERIFY(h);
+    QByteArray fw(1, 0);
+    QCOMPARE(vendorIn(h, ReqFirmwareVersion, 0, 0, fw), 1);
 }
 
 void TestEmulatorCamera::readRequests_data()
