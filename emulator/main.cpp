@@ -36,7 +36,7 @@ void usage(FILE* out)
             "\n"
             "Runs COMMAND with emulated USB devices (umockdev) and returns its exit status.\n"
             "SIGINT, SIGTERM and SIGHUP are passed on to COMMAND; if it has not ended %d s later,\n"
-            "it is killed.\n"
+            "it is killed. SIGUSR1 unplugs every emulated camera, SIGUSR2 plugs them back.\n"
             "\n"
             "Device options (repeatable, devices are added in the order given):\n"
             "  --camera[=KEY=VALUE,...]   a Quenvor camera (vendor a0a0). Keys:\n"
@@ -355,7 +355,7 @@ int main(int argc, char** argv)
     // Signals are taken synchronously below; block them before the testbed starts its threads.
     sigset_t handled;
     sigemptyset(&handled);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGCHLD})
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2})
         sigaddset(&handled, s);
     sigset_t original;
     sigprocmask(SIG_BLOCK, &handled, &original);
@@ -402,6 +402,9 @@ int main(int argc, char** argv)
     unsetenv(ReexecMarker);
     allowPreloadBeforeAsan();
 
+    if (!quiet)
+        fprintf(stderr, "%s: pid %d; kill -USR1 unplugs the cameras, kill -USR2 plugs them back\n", Program,
+                int(getpid()));
     const pid_t child = fork();
     if (child < 0)
         die(std::string("fork: ") + strerror(errno));
@@ -439,6 +442,12 @@ int main(int argc, char** argv)
         timespec wait{0, 20 * 1000 * 1000};
         siginfo_t info;
         const int sig = sigtimedwait(&handled, &info, &wait);
+        if (sig == SIGUSR1 || sig == SIGUSR2) {
+            for (const DeviceSpec& s : specs) {
+                if (s.camera && s.id >= 0)
+                    sig == SIGUSR1 ? testbed.unplug(s.id) : testbed.replug(s.id);
+            }
+        }
         if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP) {
             // A terminal's Ctrl-C already reached the whole foreground group; pass on only signals sent to
             // us.
