@@ -137,6 +137,8 @@ struct Testbed::Private
     std::vector<std::unique_ptr<Device>> devices;
     std::map<int, int> nextAddress; // per bus
     std::map<int, int> nextPort;
+    int busOf[2] = {1, 2}; // current bus for USB 2 and for SuperSpeed devices
+    int lastBus = 2;
 
     std::mutex actionMutex;
     std::condition_variable actionWake;
@@ -517,7 +519,11 @@ DeviceId Testbed::Private::addDevice(const DeviceIdentity& identityIn, const Cam
         std::lock_guard<std::mutex> lock(mutex);
         d->id = DeviceId(devices.size());
         // SuperSpeed devices sit on the USB 3 root hub's bus, as on an xHCI controller.
-        d->bus = identity.speed == UsbSpeed::Super ? 2 : 1;
+        // Addresses are never reused; a full bus (127 devices) continues on a new one.
+        int& bus = busOf[identity.speed == UsbSpeed::Super ? 1 : 0];
+        if (nextAddress[bus] > 127)
+            bus = ++lastBus;
+        d->bus = bus;
         int& addr = nextAddress[d->bus];
         int& port = nextPort[d->bus];
         if (addr == 0)

@@ -127,7 +127,8 @@ public:
     // Environment entries ("NAME=value") a child process needs to see the testbed.
     std::vector<std::string> environmentForChild() const;
     // For additional device models (hidraw) built on the same testbed. Hold rawMutex() around
-    // umockdev_testbed_* calls made outside this class (never inside an ioctl handler).
+    // umockdev_testbed_* calls made outside this class (never inside an ioctl handler, and without
+    // calling Testbed members meanwhile).
     UMockdevTestbed* raw() const;
     std::mutex& rawMutex() const;
 

@@ -105,6 +105,7 @@ private slots:
     void reset();
     void requestLog();
     void parallelCameras();
+    void manyDevices();
 
 private:
     libusb_device_handle* open(DeviceId id);
@@ -743,6 +744,25 @@ void TestEmulatorCamera::parallelCameras()
     QCOMPARE(failures.load(), 0);
     QCOMPARE(bytes(testbed->flash(a, 0x3000, 4096)), pattern(4096, 1 + 0x30));
     QCOMPARE(bytes(testbed->flash(b, 0x3000, 4096)), pattern(4096, 2 + 0x30));
+}
+
+// Past 126 devices on a bus the emulator opens a new bus; every device keeps its own node.
+void TestEmulatorCamera::manyDevices()
+{
+    QSet<QString> nodes;
+    DeviceId last = -1;
+    for (int i = 0; i < 130; ++i) {
+        last = testbed->addCamera();
+        QVERIFY(last >= 0);
+        QVERIFY(testbed->deviceAddress(last) >= 2 && testbed->deviceAddress(last) <= 127);
+        nodes.insert(QString::fromStdString(testbed->devNode(last)));
+    }
+    QCOMPARE(nodes.size(), 130);
+    QVERIFY(testbed->busNumber(last) != testbed->busNumber(0));
+    libusb_device_handle* h = open(last);
+    QVERIFY(h);
+    QByteArray fw(1, 0);
+    QCOMPARE(vendorIn(h, ReqFirmwareVersion, 0, 0, fw), 1);
 }
 
 QTEST_GUILESS_MAIN(TestEmulatorCamera)
