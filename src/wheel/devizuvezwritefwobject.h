@@ -42,6 +42,12 @@ public:
     uint32_t GetCommandCount() const { return commandCount.load(); }
 
 private:
+    // One exchange: the reply length (0 when no report came within the time-out), or -1 when the write
+    // or the read failed or the reply carries status 1 or 2.
+    int exchange(uint8_t* command, int commandLength, uint8_t* reply, int replyLength, int timeoutMs);
+    int exchange(int commandLength); // `report` out and in, 48 bytes, 200 ms
+    uint32_t imageSum() const;
+
     QByteArray bootloaderPath;
     QByteArray bootloaderName;
     QByteArray bootloaderVersion;
