@@ -262,7 +262,8 @@ QByteArray WheelBootloaderModel::flash() const
 void WheelBootloaderModel::setFlash(const QByteArray& contents)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    flashContents.replace(0, qMin(contents.size(), flashContents.size()), contents.left(flashContents.size()));
+    flashContents.replace(0, qMin(contents.size(), flashContents.size()),
+                          contents.left(flashContents.size()));
 }
 
 QVector<WheelBootloaderModel::Command> WheelBootloaderModel::commands() const
@@ -395,7 +396,8 @@ void WheelBootloaderModel::takeCommand(const uint8_t* b, int length)
         return;
     }
 
-    const bool faulty = fault != Fault::None && number > faultAfter && (faultCode == 0 || faultCode == command.code);
+    const bool faulty =
+        fault != Fault::None && number > faultAfter && (faultCode == 0 || faultCode == command.code);
     if (faulty && fault == Fault::NoReply) {
         log.append(command);
         return;

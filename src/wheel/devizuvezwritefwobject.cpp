@@ -84,8 +84,8 @@ DevizuvEZWriteFWObject::DevizuvEZWriteFWObject(int index)
         QMutexLocker lock(&ioMutex);
         const int length = buildCommand(report, CmdName);
         if (exchange(length) > 0)
-            bootloaderName = QByteArray(reinterpret_cast<const char*>(report), int(strnlen(
-                                                                                   reinterpret_cast<const char*>(report), ReportSize)));
+            bootloaderName = QByteArray(reinterpret_cast<const char*>(report),
+                                        int(strnlen(reinterpret_cast<const char*>(report), ReportSize)));
     }
     {
         QMutexLocker lock(&ioMutex);
@@ -200,7 +200,8 @@ bool DevizuvEZWriteFWObject::WriteFlash()
         return false;
     const uint32_t blocks = (imageSize + BlockSize - 1) / BlockSize;
     for (uint32_t i = 0; i < blocks; ++i) {
-        const int length = buildCommand(report, CmdWrite, startAddress + i * BlockSize, flashImage + i * BlockSize);
+        const int length =
+            buildCommand(report, CmdWrite, startAddress + i * BlockSize, flashImage + i * BlockSize);
         if (exchange(length) <= 0 || report[3] != 0)
             return false;
     }
@@ -211,8 +212,8 @@ uint32_t DevizuvEZWriteFWObject::imageSum() const
 {
     uint32_t sum = 0;
     for (uint32_t i = 0; i < FlashImageSize; i += 4) {
-        sum += uint32_t(flashImage[i]) | uint32_t(flashImage[i + 1]) << 8 | uint32_t(flashImage[i + 2]) << 16 |
-               uint32_t(flashImage[i + 3]) << 24;
+        sum += uint32_t(flashImage[i]) | uint32_t(flashImage[i + 1]) << 8 |
+               uint32_t(flashImage[i + 2]) << 16 | uint32_t(flashImage[i + 3]) << 24;
     }
     return sum;
 }

@@ -91,7 +91,8 @@ void TestWheelWriter::cleanup()
     model.reset();
 }
 
-std::unique_ptr<DevizuvEZWriteFWObject> TestWheelWriter::openWriter(const WheelBootloaderModel::Options& options)
+std::unique_ptr<DevizuvEZWriteFWObject>
+TestWheelWriter::openWriter(const WheelBootloaderModel::Options& options)
 {
     model.reset(new WheelBootloaderModel(testbed, options));
     if (!model->plug() || DevizuvEZWriteFWObject::GetZWBootloadCount() != 1)
