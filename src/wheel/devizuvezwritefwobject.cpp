@@ -55,6 +55,12 @@ QByteArray versionText(uint8_t value)
     return text;
 }
 
+const wchar_t* errorText(hid_device* device)
+{
+    const wchar_t* text = hid_error(device);
+    return text ? text : L"";
+}
+
 } // namespace
 
 int DevizuvEZWriteFWObject::GetZWBootloadCount()
@@ -151,7 +157,7 @@ int DevizuvEZWriteFWObject::exchange(uint8_t* command, int commandLength, uint8_
     ++commandCount;
     if (hid_write(device, command, size_t(commandLength)) < 0) {
         qDebug("%s %s", "DevizuvEZWriteFWObject::GetValuesByCMD",
-               qPrintable(QString::asprintf("Unable to write CMD, error: %ls \n", hid_error(device))));
+               qPrintable(QString::asprintf("Unable to write CMD, error: %ls \n", errorText(device))));
         return -1;
     }
     if (!reply)
@@ -160,7 +166,7 @@ int DevizuvEZWriteFWObject::exchange(uint8_t* command, int commandLength, uint8_
     const int read = hid_read_timeout(device, reply, size_t(replyLength), timeoutMs);
     if (read < 0) {
         qDebug("%s %s", "DevizuvEZWriteFWObject::GetValuesByCMD",
-               qPrintable(QString::asprintf("Unable to read CMD, error: %ls \n", hid_error(device))));
+               qPrintable(QString::asprintf("Unable to read CMD, error: %ls \n", errorText(device))));
         return -1;
     }
     if (replyLength > 2 && (reply[2] == 1 || reply[2] == 2))

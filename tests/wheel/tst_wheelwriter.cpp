@@ -7,7 +7,9 @@
 
 #include <QRandomGenerator>
 #include <QtTest>
+#include <libudev.h>
 #include <memory>
+#include <poll.h>
 
 using Fault = WheelBootloaderModel::Fault;
 Q_DECLARE_METATYPE(Fault)
@@ -33,6 +35,21 @@ const uint8_t* bytesOf(const QByteArray& bytes)
 QByteArray padded(const QByteArray& image)
 {
     return image + QByteArray(int(WheelBootloaderModel::FlashSize) - image.size(), char(0xFF));
+}
+
+// The next hidraw event of the monitor as "action devnode", or empty after two seconds.
+QByteArray nextEvent(udev_monitor* monitor)
+{
+    pollfd fd{udev_monitor_get_fd(monitor), POLLIN, 0};
+    if (poll(&fd, 1, 2000) != 1)
+        return QByteArray();
+    udev_device* device = udev_monitor_receive_device(monitor);
+    if (!device)
+        return QByteArray();
+    const QByteArray event =
+        QByteArray(udev_device_get_action(device)) + ' ' + QByteArray(udev_device_get_devnode(device));
+    udev_device_unref(device);
+    return event;
 }
 
 } // namespace
@@ -66,6 +83,7 @@ private slots:
     void unplugDuringWrite();
     void fullImage();
     void bootloaderAppearsLater();
+    void hotplugEvents();
 
 private:
     // Plugs the model, scans and constructs writer 0, opens it and clears the model's command log.
@@ -472,6 +490,25 @@ void TestWheelWriter::bootloaderAppearsLater()
     QTRY_COMPARE_WITH_TIMEOUT(DevizuvEZWriteFWObject::GetZWBootloadCount(), 1, 5000);
     DevizuvEZWriteFWObject writer(0);
     QCOMPARE(writer.GetBootloadName(), QByteArray("ZW Bootloader"));
+}
+
+void TestWheelWriter::hotplugEvents()
+{
+    udev* context = udev_new();
+    udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+    QVERIFY(monitor);
+    udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr);
+    QCOMPARE(udev_monitor_enable_receiving(monitor), 0);
+
+    model.reset(new WheelBootloaderModel(testbed));
+    QVERIFY(model->plug());
+    const QByteArray added = nextEvent(monitor);
+    model->unplug();
+    const QByteArray removed = nextEvent(monitor);
+    udev_monitor_unref(monitor);
+    udev_unref(context);
+    QCOMPARE(added, QByteArray("add /dev/hidraw0"));
+    QCOMPARE(removed, QByteArray("remove /dev/hidraw0"));
 }
 
 QTEST_GUILESS_MAIN(TestWheelWriter)
