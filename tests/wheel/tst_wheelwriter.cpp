@@ -7,9 +7,13 @@
 
 #include <QRandomGenerator>
 #include <QtTest>
+#include <fcntl.h>
 #include <libudev.h>
+#include <linux/hidraw.h>
 #include <memory>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 using Fault = WheelBootloaderModel::Fault;
 Q_DECLARE_METATYPE(Fault)
@@ -84,6 +88,7 @@ private slots:
     void fullImage();
     void bootloaderAppearsLater();
     void hotplugEvents();
+    void nodeAnswersHidrawIoctls();
 
 private:
     // Plugs the model, scans and constructs writer 0, opens it and clears the model's command log.
@@ -509,6 +514,37 @@ void TestWheelWriter::hotplugEvents()
     udev_unref(context);
     QCOMPARE(added, QByteArray("add /dev/hidraw0"));
     QCOMPARE(removed, QByteArray("remove /dev/hidraw0"));
+}
+
+void TestWheelWriter::nodeAnswersHidrawIoctls()
+{
+    model.reset(new WheelBootloaderModel(testbed));
+    QVERIFY(model->plug());
+    const int fd = ::open("/dev/hidraw0", O_RDWR | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    int size = 0;
+    hidraw_report_descriptor descriptor{};
+    hidraw_devinfo info{};
+    char name[8] = {};
+    const bool sizeOk = ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0;
+    descriptor.size = uint32_t(size);
+    const bool descriptorOk = ioctl(fd, HIDIOCGRDESC, &descriptor) == 0;
+    const bool infoOk = ioctl(fd, HIDIOCGRAWINFO, &info) == 0;
+    const int nameLength = ioctl(fd, HIDIOCGRAWNAME(sizeof name), name);
+    const bool featureRefused = ioctl(fd, HIDIOCGFEATURE(4), name) == -1 && errno == ENOTTY;
+    ::close(fd);
+
+    QVERIFY(sizeOk);
+    QVERIFY(size > 0);
+    QVERIFY(descriptorOk);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(descriptor.value), 3), QByteArray("\x06\x00\xFF", 3));
+    QVERIFY(infoOk);
+    QCOMPARE(info.bustype, 3u);
+    QCOMPARE(uint16_t(info.vendor), uint16_t(0xA0A0));
+    QCOMPARE(uint16_t(info.product), uint16_t(0xF000));
+    QCOMPARE(nameLength, 8);
+    QCOMPARE(QByteArray(name), QByteArray("ZW Boot")); // cut to the caller's buffer
+    QVERIFY(featureRefused);
 }
 
 QTEST_GUILESS_MAIN(TestWheelWriter)
