@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -43,41 +44,101 @@ QByteArray oldFirmware()
 
 } // namespace
 
+// Holds the shared testbed mutex, when there is one, around umockdev_testbed_* calls.
+class TestbedLock
+{
+public:
+    explicit TestbedLock(std::mutex* mutex) : mutex(mutex)
+    {
+        if (mutex)
+            mutex->lock();
+    }
+    ~TestbedLock()
+    {
+        if (mutex)
+            mutex->unlock();
+    }
+    TestbedLock(const TestbedLock&) = delete;
+    TestbedLock& operator=(const TestbedLock&) = delete;
+
+private:
+    std::mutex* mutex;
+};
+
 WheelBootloaderModel::WheelBootloaderModel(UMockdevTestbed* testbed)
     : WheelBootloaderModel(testbed, Options())
 {
 }
 
-WheelBootloaderModel::WheelBootloaderModel(UMockdevTestbed* testbed, const Options& options)
-    : testbed(testbed), options(options), flashContents(oldFirmware())
+WheelBootloaderModel::WheelBootloaderModel(UMockdevTestbed* testbed, const Options& options,
+                                           std::mutex* testbedMutex)
+    : testbed(testbed), options(options), testbedMutex(testbedMutex), flashContents(oldFirmware())
 {
-    char* root = umockdev_testbed_get_root_dir(testbed);
-    fifoPath = QString::fromLocal8Bit(root) + "/dev/hidraw" + QString::number(options.hidrawIndex);
-    g_free(root);
-
     handler = umockdev_ioctl_base_new();
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), this);
     g_signal_connect(handler, "handle-write", G_CALLBACK(onWrite), this);
-    GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed, devicePath().toLocal8Bit().constData(), handler, &error)) {
-        qWarning("WheelBootloaderModel: cannot attach to %s: %s", qPrintable(devicePath()), error->message);
-        g_clear_error(&error);
+    {
+        TestbedLock lock(testbedMutex);
+        char* root = umockdev_testbed_get_root_dir(testbed);
+        fifoPath = QString::fromLocal8Bit(root) + "/dev/hidraw" + QString::number(options.hidrawIndex);
+        g_free(root);
+        GError* error = nullptr;
+        if (!umockdev_testbed_attach_ioctl(testbed, devicePath().toLocal8Bit().constData(), handler,
+                                           &error)) {
+            qWarning("WheelBootloaderModel: cannot attach to %s: %s", qPrintable(devicePath()),
+                     error->message);
+            g_clear_error(&error);
+        }
     }
+    worker = std::thread([this] { runTasks(); });
 }
 
 WheelBootloaderModel::~WheelBootloaderModel()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::lock_guard<std::mutex> lock(taskMutex);
         stopping = true;
     }
-    plugWake.notify_all();
-    if (plugThread.joinable())
-        plugThread.join();
+    taskWake.notify_all();
+    worker.join();
     unplug();
-    umockdev_testbed_detach_ioctl(testbed, devicePath().toLocal8Bit().constData(), nullptr);
+    {
+        TestbedLock lock(testbedMutex);
+        umockdev_testbed_detach_ioctl(testbed, devicePath().toLocal8Bit().constData(), nullptr);
+    }
     g_signal_handlers_disconnect_by_data(handler, this);
     g_object_unref(handler);
+}
+
+void WheelBootloaderModel::runTasks()
+{
+    std::unique_lock<std::mutex> lock(taskMutex);
+    for (;;) {
+        if (tasks.empty()) {
+            if (stopping)
+                return;
+            taskWake.wait(lock);
+            continue;
+        }
+        auto next = std::min_element(tasks.begin(), tasks.end(),
+                                     [](const Task& a, const Task& b) { return a.due < b.due; });
+        if (stopping) {
+            tasks.clear(); // a removal still pending is finished by unplug() in the destructor
+            continue;
+        }
+        if (next->due > std::chrono::steady_clock::now()) {
+            taskWake.wait_until(lock, next->due);
+            continue;
+        }
+        const Task task = *next;
+        tasks.erase(next);
+        lock.unlock();
+        if (task.plug)
+            plug();
+        else
+            finishPendingRemoval();
+        lock.lock();
+    }
 }
 
 QString WheelBootloaderModel::devicePath() const
@@ -149,81 +210,100 @@ QByteArray WheelBootloaderModel::deviceRecord() const
 
 bool WheelBootloaderModel::plug()
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (present)
-        return false;
-
+    std::lock_guard<std::mutex> ops(opsMutex);
+    if (removalPending.exchange(false))
+        removeFromTestbed();
     const QByteArray fifo = QFile::encodeName(fifoPath);
-    QDir().mkpath(QFileInfo(fifoPath).absolutePath());
-    ::unlink(fifo.constData());
-    if (::mkfifo(fifo.constData(), 0666) != 0) {
-        qWarning("WheelBootloaderModel: mkfifo %s: %s", fifo.constData(), strerror(errno));
-        return false;
-    }
-    // Opened read-write so that it never blocks and never sees a broken pipe; O_DIRECT makes each write
-    // one packet, so every reply is read back as exactly one report.
-    fifoFd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fifoFd < 0 || ::fcntl(fifoFd, F_SETFL, O_RDWR | O_NONBLOCK | O_DIRECT) != 0) {
-        qWarning("WheelBootloaderModel: cannot open %s: %s", fifo.constData(), strerror(errno));
-        if (fifoFd >= 0)
-            ::close(fifoFd);
-        fifoFd = -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (present)
+            return false;
+        QDir().mkpath(QFileInfo(fifoPath).absolutePath());
         ::unlink(fifo.constData());
-        return false;
+        if (::mkfifo(fifo.constData(), 0666) != 0) {
+            qWarning("WheelBootloaderModel: mkfifo %s: %s", fifo.constData(), strerror(errno));
+            return false;
+        }
+        // Opened read-write so that it never blocks and never sees a broken pipe; O_DIRECT makes each
+        // write one packet, so every reply is read back as exactly one report.
+        fifoFd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fifoFd < 0 || ::fcntl(fifoFd, F_SETFL, O_RDWR | O_NONBLOCK | O_DIRECT) != 0) {
+            qWarning("WheelBootloaderModel: cannot open %s: %s", fifo.constData(), strerror(errno));
+            closeNodeLocked();
+            return false;
+        }
+        present = true;
+        newFirmware = false;
     }
 
     GError* error = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed, deviceRecord().constData(), &error)) {
-        qWarning("WheelBootloaderModel: cannot add the device: %s", error->message);
+    bool added = false;
+    {
+        TestbedLock lock(testbedMutex);
+        added = umockdev_testbed_add_from_string(testbed, deviceRecord().constData(), &error);
+    }
+    if (!added) {
+        qWarning("WheelBootloaderModel: cannot add the device: %s", error ? error->message : "");
         g_clear_error(&error);
-        ::close(fifoFd);
-        fifoFd = -1;
-        ::unlink(fifo.constData());
+        std::lock_guard<std::mutex> lock(mutex);
+        present = false;
+        closeNodeLocked();
         return false;
     }
-    present = true;
-    newFirmware = false;
     return true;
 }
 
 void WheelBootloaderModel::plugAfter(int delayMs)
 {
-    if (plugThread.joinable())
-        plugThread.join();
-    plugThread = std::thread([this, delayMs] {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (plugWake.wait_for(lock, std::chrono::milliseconds(delayMs), [this] { return stopping; }))
-            return;
-        lock.unlock();
-        plug();
-    });
+    {
+        std::lock_guard<std::mutex> lock(taskMutex);
+        tasks.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs), true});
+    }
+    taskWake.notify_all();
 }
 
 void WheelBootloaderModel::unplug()
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    leaveBusLocked();
+    std::lock_guard<std::mutex> ops(opsMutex);
+    bool wasPresent = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        wasPresent = present;
+        present = false;
+        closeNodeLocked();
+    }
+    if (removalPending.exchange(false) || wasPresent)
+        removeFromTestbed();
 }
 
-void WheelBootloaderModel::leaveBusLocked()
+// The node goes at once, so that clients see the departure; the caller holds `mutex`.
+void WheelBootloaderModel::closeNodeLocked()
 {
-    if (!present)
-        return;
-    present = false;
-    const QByteArray hidraw = sysfsPath().toLatin1();
-    umockdev_testbed_uevent(testbed, hidraw.constData(), "remove");
-    // Children first, so that no directory is left behind.
+    ::unlink(QFile::encodeName(fifoPath).constData());
+    if (fifoFd >= 0)
+        ::close(fifoFd);
+    fifoFd = -1;
+}
+
+void WheelBootloaderModel::finishPendingRemoval()
+{
+    std::lock_guard<std::mutex> ops(opsMutex);
+    if (removalPending.exchange(false))
+        removeFromTestbed();
+}
+
+// "remove" first, then the devices, children first; the caller holds `opsMutex`.
+void WheelBootloaderModel::removeFromTestbed()
+{
     QStringList paths{sysfsPath(), hidDevicePath(options.hidrawIndex, options.withUsbParent)};
     if (options.withUsbParent) {
         paths << usbDevicePath(options.hidrawIndex) + QStringLiteral("/1-%1:1.0").arg(options.hidrawIndex + 3)
               << usbDevicePath(options.hidrawIndex);
     }
+    TestbedLock lock(testbedMutex);
+    umockdev_testbed_uevent(testbed, sysfsPath().toLatin1().constData(), "remove");
     for (const QString& path : paths)
         umockdev_testbed_remove_device(testbed, path.toLatin1().constData());
-    ::unlink(QFile::encodeName(fifoPath).constData());
-    if (fifoFd >= 0)
-        ::close(fifoFd);
-    fifoFd = -1;
 }
 
 bool WheelBootloaderModel::isPresent() const
@@ -375,6 +455,19 @@ bool WheelBootloaderModel::handleWrite(UMockdevIoctlClient* client)
     return true;
 }
 
+// Inside the handler, with `mutex` held: the node goes now, the testbed entries on the model's thread.
+void WheelBootloaderModel::leaveBusFromHandler()
+{
+    present = false;
+    closeNodeLocked();
+    removalPending = true;
+    {
+        std::lock_guard<std::mutex> lock(taskMutex);
+        tasks.push_back({std::chrono::steady_clock::now(), false});
+    }
+    taskWake.notify_all();
+}
+
 // Runs one output report; the caller holds the lock.
 void WheelBootloaderModel::takeCommand(const uint8_t* b, int length)
 {
@@ -392,7 +485,7 @@ void WheelBootloaderModel::takeCommand(const uint8_t* b, int length)
 
     if (unplugAfter > 0 && number >= unplugAfter) {
         log.append(command);
-        leaveBusLocked();
+        leaveBusFromHandler();
         return;
     }
 
@@ -460,5 +553,5 @@ void WheelBootloaderModel::takeCommand(const uint8_t* b, int length)
     if (answer && ::write(fifoFd, reply, ReplySize) != ReplySize)
         qWarning("WheelBootloaderModel: reply lost: %s", strerror(errno));
     if (leave)
-        leaveBusLocked();
+        leaveBusFromHandler();
 }

@@ -4,16 +4,23 @@
 // FIFO in packet mode, as one 48-byte input report, so reads, polls and time-outs behave like a real
 // hidraw node. The flash is NOR-like: erase sets a 1024-byte page to 0xFF, programming can only clear
 // bits. A correct run command makes the bootloader leave the bus (the wheel then runs the new firmware).
+//
+// No umockdev_testbed_* call is made inside an ioctl handler: a departure decided there closes the node at
+// once and is taken out of the testbed by the model's own thread. When the testbed is shared, pass its
+// mutex; it is held around every umockdev_testbed_* call of the model.
 #ifndef WHEELBOOTLOADERMODEL_H
 #define WHEELBOOTLOADERMODEL_H
 
 #include <QByteArray>
 #include <QString>
 #include <QVector>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
@@ -61,16 +68,18 @@ public:
     };
 
     explicit WheelBootloaderModel(UMockdevTestbed* testbed);
-    WheelBootloaderModel(UMockdevTestbed* testbed, const Options& options);
+    WheelBootloaderModel(UMockdevTestbed* testbed, const Options& options,
+                         std::mutex* testbedMutex = nullptr);
     ~WheelBootloaderModel();
     WheelBootloaderModel(const WheelBootloaderModel&) = delete;
     WheelBootloaderModel& operator=(const WheelBootloaderModel&) = delete;
 
     // Adds the device to the testbed (with an "add" uevent). False when it is already present or on error.
     bool plug();
-    // Adds the device after delayMs on a helper thread (the wheel returning to its bootloader later).
+    // Adds the device after delayMs on the model's thread (the wheel returning to its bootloader later).
     void plugAfter(int delayMs);
-    // Sends "remove" and takes the device out of the testbed. Open handles get ENODEV on write.
+    // Sends "remove" and takes the device out of the testbed. Open handles get ENODEV on write and
+    // ioctl, and their reads time out.
     void unplug();
     bool isPresent() const;
     QString devicePath() const; // "/dev/hidrawN"
@@ -100,17 +109,27 @@ private:
     bool handleIoctl(UMockdevIoctlClient* client);
     bool handleWrite(UMockdevIoctlClient* client);
     void takeCommand(const uint8_t* bytes, int length);
-    void leaveBusLocked();
+    void closeNodeLocked();
+    void leaveBusFromHandler();
+    void removeFromTestbed();
+    void finishPendingRemoval();
+    void runTasks();
     QByteArray deviceRecord() const;
 
     UMockdevTestbed* testbed;
     Options options;
+    std::mutex* testbedMutex;
     UMockdevIoctlBase* handler = nullptr;
     QString fifoPath;
+
+    // Serialises this model's own changes to the testbed (plug, removal).
+    std::mutex opsMutex;
+    std::atomic<bool> removalPending{false};
+
+    // Device state, shared with the ioctl handler.
+    mutable std::mutex mutex;
     int fifoFd = -1;
     bool present = false;
-
-    mutable std::mutex mutex;
     QByteArray flashContents;
     QVector<Command> log;
     int commandNumber = 0;
@@ -122,9 +141,17 @@ private:
     bool replyBeforeRun = true;
     bool newFirmware = false;
 
-    std::thread plugThread;
-    std::condition_variable plugWake;
+    // The model's thread: delayed plugs and removals decided inside the handler.
+    struct Task
+    {
+        std::chrono::steady_clock::time_point due;
+        bool plug; // else: finish a pending removal
+    };
+    std::mutex taskMutex;
+    std::condition_variable taskWake;
+    std::vector<Task> tasks;
     bool stopping = false;
+    std::thread worker;
 };
 
 #endif

@@ -401,6 +401,13 @@ void TestWheelWriter::runSucceedsWhenBootloaderLeaves()
         QCOMPARE(model->commands().last().reportLength, 9);
         QCOMPARE(model->commands().last().address, WheelBootloaderModel::imageSum(padded(image)));
     }
+
+    // Back in the bootloader later: one device again, and the flash kept what was written.
+    QVERIFY(model->plug());
+    QCOMPARE(DevizuvEZWriteFWObject::GetZWBootloadCount(), 1);
+    DevizuvEZWriteFWObject again(0);
+    QCOMPARE(again.GetBootloadName(), QByteArray("ZW Bootloader"));
+    QCOMPARE(model->flash(), padded(image));
 }
 
 void TestWheelWriter::runFailsOnRefusal_data()
