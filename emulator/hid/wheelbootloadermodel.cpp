@@ -146,16 +146,17 @@ QString WheelBootloaderModel::devicePath() const
     return QStringLiteral("/dev/hidraw%1").arg(options.hidrawIndex);
 }
 
+// Bus 3 of a controller of its own, clear of the ports the camera emulation hands out.
 static QString usbDevicePath(int index)
 {
-    return QStringLiteral("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%1").arg(index + 3);
+    return QStringLiteral("/sys/devices/pci0000:00/0000:00:1a.0/usb3/3-%1").arg(index + 1);
 }
 
 static QString hidDevicePath(int index, bool withUsb)
 {
     const QString id = QStringLiteral("0003:A0A0:F000.%1").arg(index + 1, 4, 16, QLatin1Char('0')).toUpper();
     if (withUsb)
-        return usbDevicePath(index) + QStringLiteral("/1-%1:1.0/").arg(index + 3) + id;
+        return usbDevicePath(index) + QStringLiteral("/3-%1:1.0/").arg(index + 1) + id;
     return QStringLiteral("/sys/devices/virtual/misc/uhid/") + id;
 }
 
@@ -191,7 +192,7 @@ QByteArray WheelBootloaderModel::deviceRecord() const
 
     if (options.withUsbParent) {
         const QByteArray usb = usbDevicePath(index).mid(4).toLatin1();
-        record += "P: " + usb + "/1-" + QByteArray::number(index + 3) + ":1.0\n";
+        record += "P: " + usb + "/3-" + QByteArray::number(index + 1) + ":1.0\n";
         record += "E: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\n";
         record += "A: bInterfaceNumber=00\nA: bInterfaceClass=03\n\n";
 
@@ -202,7 +203,7 @@ QByteArray WheelBootloaderModel::deviceRecord() const
         record += "A: manufacturer=Quenvor\n";
         record += "A: product=" + options.name + "\n";
         record += "A: serial=" + options.serial + "\n";
-        record += "A: busnum=1\nA: devnum=" + QByteArray::number(index + 5) + "\n";
+        record += "A: busnum=3\nA: devnum=" + QByteArray::number(index + 2) + "\n";
         record += "A: speed=12\n\n";
     }
     return record;
@@ -212,7 +213,7 @@ bool WheelBootloaderModel::plug()
 {
     std::lock_guard<std::mutex> ops(opsMutex);
     if (removalPending.exchange(false))
-        removeFromTestbed();
+        removeFromTestbed(true);
     const QByteArray fifo = QFile::encodeName(fifoPath);
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -273,7 +274,7 @@ void WheelBootloaderModel::unplug()
         closeNodeLocked();
     }
     if (removalPending.exchange(false) || wasPresent)
-        removeFromTestbed();
+        removeFromTestbed(true);
 }
 
 // The node goes at once, so that clients see the departure; the caller holds `mutex`.
@@ -289,18 +290,19 @@ void WheelBootloaderModel::finishPendingRemoval()
 {
     std::lock_guard<std::mutex> ops(opsMutex);
     if (removalPending.exchange(false))
-        removeFromTestbed();
+        removeFromTestbed(true);
 }
 
-// "remove" first, then the devices, children first; the caller holds `opsMutex`.
-void WheelBootloaderModel::removeFromTestbed()
+// "remove" first, then the devices, children first; the caller holds `opsMutex`, and the testbed
+// mutex too when lockTestbed is false.
+void WheelBootloaderModel::removeFromTestbed(bool lockTestbed)
 {
     QStringList paths{sysfsPath(), hidDevicePath(options.hidrawIndex, options.withUsbParent)};
     if (options.withUsbParent) {
-        paths << usbDevicePath(options.hidrawIndex) + QStringLiteral("/1-%1:1.0").arg(options.hidrawIndex + 3)
+        paths << usbDevicePath(options.hidrawIndex) + QStringLiteral("/3-%1:1.0").arg(options.hidrawIndex + 1)
               << usbDevicePath(options.hidrawIndex);
     }
-    TestbedLock lock(testbedMutex);
+    TestbedLock lock(lockTestbed ? testbedMutex : nullptr);
     umockdev_testbed_uevent(testbed, sysfsPath().toLatin1().constData(), "remove");
     for (const QString& path : paths)
         umockdev_testbed_remove_device(testbed, path.toLatin1().constData());
@@ -455,12 +457,21 @@ bool WheelBootloaderModel::handleWrite(UMockdevIoctlClient* client)
     return true;
 }
 
-// Inside the handler, with `mutex` held: the node goes now, the testbed entries on the model's thread.
+// Inside the handler, with `mutex` held: the node goes now. The testbed entries go now too when both
+// locks are free at once; otherwise the model's thread takes them out, so the handler never waits.
 void WheelBootloaderModel::leaveBusFromHandler()
 {
     present = false;
     closeNodeLocked();
     removalPending = true;
+    std::unique_lock<std::mutex> ops(opsMutex, std::try_to_lock);
+    if (ops.owns_lock() && (!testbedMutex || testbedMutex->try_lock())) {
+        if (removalPending.exchange(false))
+            removeFromTestbed(false);
+        if (testbedMutex)
+            testbedMutex->unlock();
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(taskMutex);
         tasks.push_back({std::chrono::steady_clock::now(), false});

@@ -5,9 +5,9 @@
 // hidraw node. The flash is NOR-like: erase sets a 1024-byte page to 0xFF, programming can only clear
 // bits. A correct run command makes the bootloader leave the bus (the wheel then runs the new firmware).
 //
-// No umockdev_testbed_* call is made inside an ioctl handler: a departure decided there closes the node at
-// once and is taken out of the testbed by the model's own thread. When the testbed is shared, pass its
-// mutex; it is held around every umockdev_testbed_* call of the model.
+// A departure decided inside the ioctl handler closes the node at once; the handler takes the device out
+// of the testbed only when it gets the locks without waiting, else the model's own thread does. When the
+// testbed is shared, pass its mutex; it is held around every umockdev_testbed_* call of the model.
 #ifndef WHEELBOOTLOADERMODEL_H
 #define WHEELBOOTLOADERMODEL_H
 
@@ -111,7 +111,7 @@ private:
     void takeCommand(const uint8_t* bytes, int length);
     void closeNodeLocked();
     void leaveBusFromHandler();
-    void removeFromTestbed();
+    void removeFromTestbed(bool lockTestbed);
     void finishPendingRemoval();
     void runTasks();
     QByteArray deviceRecord() const;
