@@ -19,7 +19,7 @@ public:
     static constexpr uint32_t FlashImageSize = 0xB400; // 45 pages of 1024 bytes
     static constexpr int PathTableSize = 8;
 
-    // Enumerates bootloaders into the path table; returns how many were found.
+    // Enumerates bootloaders into the path table; returns how many paths it holds (at most 8).
     static int GetZWBootloadCount();
 
     explicit DevizuvEZWriteFWObject(int index);
@@ -27,6 +27,8 @@ public:
     DevizuvEZWriteFWObject(const DevizuvEZWriteFWObject&) = delete;
     DevizuvEZWriteFWObject& operator=(const DevizuvEZWriteFWObject&) = delete;
 
+    // Steps: each holds ioMutex for its whole run. Erase and write fail on the first command that is
+    // refused or not answered; run fails only when the bootloader answers with result 0xFF.
     bool Open();
     bool Close();
     bool SetFirmwareData(uint32_t start, const uint8_t* data, uint32_t size);
@@ -42,6 +44,12 @@ public:
     uint32_t GetCommandCount() const { return commandCount.load(); }
 
 private:
+    // One exchange: the reply length (0 when no report came within the time-out), or -1 when the write
+    // or the read failed or the reply carries status 1 or 2.
+    int exchange(uint8_t* command, int commandLength, uint8_t* reply, int replyLength, int timeoutMs);
+    int exchange(int commandLength); // `report` out and in, 48 bytes, 200 ms
+    uint32_t imageSum() const;
+
     QByteArray bootloaderPath;
     QByteArray bootloaderName;
     QByteArray bootloaderVersion;

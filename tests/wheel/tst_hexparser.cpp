@@ -1,0 +1,312 @@
+// The wheel firmware HEX parser: files from binutils objcopy and hand-made faulty files.
+#include "hexparser.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// One record line, checksum computed; `tweak` is added to the checksum to make it wrong.
+QByteArray record(uint8_t type, uint16_t address, const QByteArray& data, int tweak = 0)
+{
+    uint8_t sum = uint8_t(data.size() + (address >> 8) + (address & 0xFF) + type);
+    for (char c : data)
+        sum = uint8_t(sum + uint8_t(c));
+    const uint8_t checksum = uint8_t(0x100 - sum + tweak);
+    QByteArray line = ":";
+    line += QByteArray::number(data.size(), 16).rightJustified(2, '0');
+    line += QByteArray::number(address, 16).rightJustified(4, '0');
+    line += QByteArray::number(type, 16).rightJustified(2, '0');
+    line += data.toHex();
+    line += QByteArray::number(checksum, 16).rightJustified(2, '0');
+    return line.toUpper();
+}
+
+QByteArray upper0800()
+{
+    return record(0x04, 0, QByteArray::fromHex("0800"));
+}
+QByteArray data16(uint16_t address, char fill)
+{
+    return record(0x00, address, QByteArray(16, fill));
+}
+QByteArray endRecord()
+{
+    return record(0x01, 0, {});
+}
+
+QByteArray lines(const QList<QByteArray>& list)
+{
+    return list.join('\n') + '\n';
+}
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, '\0');
+    for (char& b : bytes)
+        b = char(random.bounded(256));
+    return bytes;
+}
+
+} // namespace
+
+class TestHexParser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void objcopyFiles_data();
+    void objcopyFiles();
+    void handMade_data();
+    void handMade();
+    void recordsKeptInFileOrder();
+    void unopenableFile_data();
+    void unopenableFile();
+
+private:
+    QString writeFile(const QString& name, const QByteArray& contents);
+    QByteArray objcopyHex(const QByteArray& binary, uint32_t address);
+
+    QTemporaryDir dir;
+};
+
+void TestHexParser::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY2(QFileInfo(QStringLiteral(OBJCOPY_PROGRAM)).isExecutable(), "binutils objcopy is needed");
+}
+
+QString TestHexParser::writeFile(const QString& name, const QByteArray& contents)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(contents) != contents.size())
+        return QString();
+    return path;
+}
+
+// The binary as an Intel HEX file made by binutils.
+QByteArray TestHexParser::objcopyHex(const QByteArray& binary, uint32_t address)
+{
+    const QString in = writeFile("image.bin", binary);
+    const QString out = dir.filePath("image.hex");
+    QProcess objcopy;
+    objcopy.start(QStringLiteral(OBJCOPY_PROGRAM), {"-I", "binary", "-O", "ihex", "--change-addresses",
+                                                    QStringLiteral("0x%1").arg(address, 0, 16), in, out});
+    if (!objcopy.waitForFinished(30000) || objcopy.exitCode() != 0)
+        return QByteArray();
+    QFile file(out);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void TestHexParser::objcopyFiles_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<uint>("address");
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("1 byte") << 1 << 0x08004000u << "" << true;
+    QTest::newRow("33 bytes") << 33 << 0x08004000u << "" << true;
+    QTest::newRow("1000 bytes") << 1000 << 0x08004000u << "" << true;
+    QTest::newRow("46048 bytes") << 46048 << 0x08004000u << "" << true;
+    QTest::newRow("46048 bytes, lower case") << 46048 << 0x08004000u << "lower" << true;
+    // objcopy ends its lines with CR LF; the same file with LF only.
+    QTest::newRow("1000 bytes, LF") << 1000 << 0x08004000u << "lf" << true;
+    QTest::newRow("1000 bytes, no final line end") << 1000 << 0x08004000u << "noeol" << true;
+    // objcopy leaves out the extended-address record when the upper half is 0.
+    QTest::newRow("1000 bytes at 0x00004000") << 1000 << 0x00004000u << "" << false;
+    // Crossing a 64 KiB boundary brings a second extended-address record.
+    QTest::newRow("crossing 0x08010000") << 4096 << 0x0800F800u << "" << false;
+}
+
+void TestHexParser::objcopyFiles()
+{
+    QFETCH(int, size);
+    QFETCH(uint, address);
+    QFETCH(QString, variant);
+    QFETCH(bool, accepted);
+
+    const QByteArray binary = randomBytes(size, uint32_t(size));
+    QByteArray hex = objcopyHex(binary, address);
+    QVERIFY(hex.startsWith(':'));
+    QVERIFY(hex.endsWith("\r\n"));
+    if (variant == "lower")
+        hex = hex.toLower();
+    else if (variant == "lf")
+        hex.replace("\r\n", "\n");
+    else if (variant == "noeol")
+        hex.chop(2);
+
+    const HexParseResult result = parseHexFile(writeFile("fw.hex", hex));
+    if (!accepted) {
+        QCOMPARE(result.error, HexParseError::ImageError);
+        QCOMPARE(hexParseLogText(result),
+                 QStringLiteral("Parse firmware file errorr: PARSE_FORMAT_ERROR!!! Code: 04"));
+        return;
+    }
+    QCOMPARE(hexParseLogText(result), QStringLiteral("Parse firmware file OK!"));
+    QCOMPARE(result.startAddress, address);
+    QCOMPARE(result.image, binary);
+    QCOMPARE(result.records.size(), hex.count('\n') + (variant == "noeol" ? 1 : 0));
+}
+
+void TestHexParser::handMade_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<uint>("start");
+    QTest::addColumn<QByteArray>("image");
+
+    const QByteArray a(16, 'a'), b(16, 'b');
+    const QString ok = "Parse firmware file OK!";
+    const QString code04 = "Parse firmware file errorr: PARSE_FORMAT_ERROR!!! Code: 04";
+    auto format = [](int line) {
+        return QString("Parse firmware file error: PARSE_FORMAT_ERROR!!! Code: %1").arg(line);
+    };
+    auto dataLen = [](int line) {
+        return QString("Parse firmware file error: PARSE_DATA_LEN_ERROR!!! Code: %1").arg(line);
+    };
+    auto checksum = [](int line) {
+        return QString("Parse firmware file error: PARSE_CHECKSUM_ERROR!!! Code: %1").arg(line);
+    };
+    auto endLine = [](int line) {
+        return QString("Parse firmware file error: PARSE_ENDLINE_ERROR!!! Code: %1").arg(line);
+    };
+
+    QTest::newRow("gap closes up") << lines({upper0800(), data16(0x4000, 'a'), data16(0x4020, 'b'),
+                                             endRecord()})
+                                   << ok << 0x08004000u << a + b;
+    QTest::newRow("records going backwards stay in file order")
+        << lines({upper0800(), data16(0x4010, 'a'), data16(0x4000, 'b'), endRecord()}) << ok << 0x08004010u
+        << a + b;
+    QTest::newRow("no end record") << lines({upper0800(), data16(0x4000, 'a')}) << ok << 0x08004000u << a;
+    QTest::newRow("other record types left out of the image")
+        << lines({upper0800(), data16(0x4000, 'a'), record(0x05, 0, QByteArray::fromHex("08004000")),
+                  data16(0x4010, 'b'), endRecord()})
+        << ok << 0x08004000u << a + b;
+    QTest::newRow("empty data record")
+        << lines({upper0800(), record(0x00, 0x4000, {}), data16(0x4000, 'a')}) << ok << 0x08004000u << a;
+
+    QTest::newRow("blank line in the middle")
+        << lines({upper0800(), data16(0x4000, 'a'), "", data16(0x4010, 'b'), endRecord()}) << format(3) << 0u
+        << QByteArray();
+    QTest::newRow("CR LF blank line in the middle")
+        << lines({upper0800(), data16(0x4000, 'a'), "", endRecord()}).replace("\n", "\r\n") << format(3) << 0u
+        << QByteArray();
+    QTest::newRow("no colon") << lines({upper0800(), data16(0x4000, 'a').mid(1)}) << format(2) << 0u
+                              << QByteArray();
+    QTest::newRow("line too short for the type")
+        << lines({upper0800(), ":1040000"}) << format(2) << 0u << QByteArray();
+    QTest::newRow("line without checksum")
+        << lines({upper0800(), ":00000001"}) << format(2) << 0u << QByteArray();
+    QTest::newRow("non-hex length") << lines({upper0800(), "G" + data16(0x4000, 'a')}) << format(2) << 0u
+                                    << QByteArray();
+    QTest::newRow("non-hex data byte")
+        << lines({upper0800(), data16(0x4000, 'a').replace(13, 1, "Z")}) << format(2) << 0u << QByteArray();
+    QTest::newRow("non-hex checksum")
+        << lines({upper0800(), data16(0x4000, 'a').replace(41, 1, "x")}) << format(2) << 0u << QByteArray();
+    QTest::newRow("sign in a field") << lines({upper0800(), ":+1" + data16(0x4000, 'a').mid(3)}) << format(2)
+                                     << 0u << QByteArray();
+    QTest::newRow("trailing spaces") << lines({upper0800(), data16(0x4000, 'a') + "  ", endRecord()})
+                                     << format(2) << 0u << QByteArray();
+    QTest::newRow("trailing space") << lines({upper0800(), data16(0x4000, 'a') + " ", endRecord()})
+                                    << format(2) << 0u << QByteArray();
+
+    QByteArray odd = data16(0x4000, 'a');
+    odd.remove(20, 1);
+    QTest::newRow("odd data length") << lines({upper0800(), odd}) << dataLen(2) << 0u << QByteArray();
+    QByteArray shortData = data16(0x4000, 'a');
+    shortData.remove(20, 2);
+    QTest::newRow("one data byte missing")
+        << lines({upper0800(), data16(0x4000, 'b'), shortData}) << dataLen(3) << 0u << QByteArray();
+    QTest::newRow("one data byte too many")
+        << lines({upper0800(), data16(0x4000, 'a').insert(9, "00")}) << dataLen(2) << 0u << QByteArray();
+
+    QTest::newRow("bad checksum") << lines({upper0800(), data16(0x4000, 'a'), record(0x00, 0x4010, b, 1)})
+                                  << checksum(3) << 0u << QByteArray();
+    QTest::newRow("bad checksum on the address record")
+        << lines({record(0x04, 0, QByteArray::fromHex("0800"), -1)}) << checksum(1) << 0u << QByteArray();
+
+    QTest::newRow("blank line after the end record")
+        << lines({upper0800(), data16(0x4000, 'a'), endRecord(), ""}) << endLine(4) << 0u << QByteArray();
+    QTest::newRow("CR LF blank line after the end record")
+        << lines({upper0800(), data16(0x4000, 'a'), endRecord(), ""}).replace("\n", "\r\n") << endLine(4)
+        << 0u << QByteArray();
+    QTest::newRow("record after the end record")
+        << lines({upper0800(), endRecord(), data16(0x4000, 'a')}) << endLine(3) << 0u << QByteArray();
+    QTest::newRow("CR LF after the end record")
+        << lines({upper0800(), data16(0x4000, 'a'), endRecord()}).replace("\n", "\r\n") << ok << 0x08004000u
+        << a;
+
+    QTest::newRow("empty file") << QByteArray() << code04 << 0u << QByteArray();
+    QTest::newRow("no address record")
+        << lines({data16(0x4000, 'a'), endRecord()}) << code04 << 0u << QByteArray();
+    QTest::newRow("second address record")
+        << lines({upper0800(), data16(0x4000, 'a'), record(0x04, 0, QByteArray::fromHex("0801")),
+                  data16(0, 'b')})
+        << code04 << 0u << QByteArray();
+    QTest::newRow("address record not first")
+        << lines({data16(0x4000, 'a'), upper0800(), data16(0x4010, 'b')}) << code04 << 0u << QByteArray();
+    QTest::newRow("address record alone") << lines({upper0800()}) << code04 << 0u << QByteArray();
+    QTest::newRow("address record with one byte")
+        << lines({record(0x04, 0, QByteArray::fromHex("08")), data16(0x4000, 'a')}) << code04 << 0u
+        << QByteArray();
+    QTest::newRow("address record without data")
+        << lines({record(0x04, 0, {}), data16(0x4000, 'a')}) << code04 << 0u << QByteArray();
+}
+
+void TestHexParser::handMade()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, log);
+    QFETCH(uint, start);
+    QFETCH(QByteArray, image);
+
+    const HexParseResult result = parseHexFile(writeFile("case.hex", contents));
+    QCOMPARE(hexParseLogText(result), log);
+    QCOMPARE(result.ok(), log == "Parse firmware file OK!");
+    QCOMPARE(result.startAddress, start);
+    QCOMPARE(result.image, image);
+}
+
+void TestHexParser::recordsKeptInFileOrder()
+{
+    // The records accepted before a failing line stay available, with their fields.
+    const QByteArray contents = lines(
+        {upper0800(), record(0x00, 0x4010, "xyz"), record(0x00, 0x4000, {}), record(0x00, 0x4020, "q", 2)});
+    const HexParseResult result = parseHexFile(writeFile("records.hex", contents));
+    QCOMPARE(result.error, HexParseError::ChecksumError);
+    QCOMPARE(result.line, 4);
+    QCOMPARE(result.records.size(), 3);
+    QCOMPARE(result.records[0].type, uint8_t(0x04));
+    QCOMPARE(result.records[0].data, QByteArray::fromHex("0800"));
+    QCOMPARE(result.records[0].checksum, uint8_t(0xF2));
+    QCOMPARE(result.records[1].length, uint8_t(3));
+    QCOMPARE(result.records[1].address, uint16_t(0x4010));
+    QCOMPARE(result.records[1].data, QByteArray("xyz"));
+    QCOMPARE(result.records[2].length, uint8_t(0));
+    QVERIFY(result.records[2].data.isEmpty());
+}
+
+void TestHexParser::unopenableFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing") << "no-such-file.hex";
+    QTest::newRow("folder") << ".";
+}
+
+void TestHexParser::unopenableFile()
+{
+    QFETCH(QString, path);
+    const HexParseResult result = parseHexFile(dir.filePath(path));
+    QCOMPARE(hexParseLogText(result), QStringLiteral("Parse firmware file error: PARSE_OPEN_ERROR!!!"));
+    QVERIFY(result.records.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestHexParser)
+#include "tst_hexparser.moc"
