@@ -1,3 +1,0 @@
-#include "devizuvezwritefwobject.h"
-DevizuvEZWriteFWObject::~DevizuvEZWriteFWObject() {}
-bool DevizuvEZWriteFWObject::Close() { return true; }
