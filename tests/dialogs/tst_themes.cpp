@@ -70,6 +70,8 @@ private slots:
     void messageLabelFollowsRes();
     void disabledButtonColors_data();
     void disabledButtonColors();
+    void separatorLines_data();
+    void separatorLines();
     void unreadableResource();
 };
 
@@ -348,6 +350,42 @@ void TestThemes::disabledButtonColors()
     // The middle of the left half lies inside the border and off the caption.
     const QImage image = button->grab().toImage();
     QCOMPARE(QColor(image.pixel(6, image.height() / 2)), background);
+}
+
+void TestThemes::separatorLines_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("shape");
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("Light horizontal") << ":/qss/gray.css" << int(QFrame::HLine) << QColor("#A9A9A9");
+    QTest::newRow("Light vertical") << ":/qss/gray.css" << int(QFrame::VLine) << QColor("#A9A9A9");
+    QTest::newRow("Dark horizontal") << ":/qss/psblack.css" << int(QFrame::HLine) << QColor("#242424");
+    QTest::newRow("Dark vertical") << ":/qss/psblack.css" << int(QFrame::VLine) << QColor("#242424");
+}
+
+void TestThemes::separatorLines()
+{
+    QFETCH(QString, path);
+    QFETCH(int, shape);
+    QFETCH(QColor, colour);
+    QWidget window;
+    window.setStyleSheet(readStyleSheet(path));
+    auto* layout = new QVBoxLayout(&window);
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::Shape(shape));
+    line->setFrameShadow(QFrame::Sunken);
+    line->setMinimumSize(20, 20);
+    layout->addWidget(line);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // A one-pixel line in the border colour, however much room the layout gives it.
+    const QImage image = line->grab().toImage();
+    if (shape == QFrame::HLine)
+        QCOMPARE(line->height(), 1);
+    else
+        QCOMPARE(line->width(), 1);
+    QCOMPARE(QColor(image.pixel(0, 0)), colour);
 }
 
 void TestThemes::unreadableResource()
