@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -245,6 +246,18 @@ int main(int argc, char* argv[])
         }
         both.save(menuFile);
         out << menuFile << '\n';
+        menu->hide();
+        themeMenu->hide();
+
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
+                                    QStringLiteral("Writing firmware carries a risk. Continue?"),
+                                    QMessageBox::Yes | QMessageBox::No, &window);
+        box->setCheckBox(new QCheckBox(QStringLiteral("Don't show again")));
+        box->show();
+        const QString boxFile = folder + QStringLiteral("/messagebox_%1.png").arg(theme);
+        box->grab().save(boxFile);
+        out << boxFile << '\n';
+        box->hide();
     }
     return 0;
 }
