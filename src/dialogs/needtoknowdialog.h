@@ -1,14 +1,29 @@
 #ifndef NEEDTOKNOWDIALOG_H
 #define NEEDTOKNOWDIALOG_H
+
 #include <QDialog>
+
+namespace Ui {
+class NeedToKnowDialog;
+}
+
+// The notice shown at start-up, with its "Don't Show Again" choice.
 class NeedToKnowDialog : public QDialog
 {
     Q_OBJECT
+
 public:
-    explicit NeedToKnowDialog(QWidget* parent = nullptr) : QDialog(parent) {}
-    bool isDoNotShowChecked() const { return checked; }
-    void setDoNotShowChecked(bool c) { checked = c; }
+    explicit NeedToKnowDialog(QWidget* parent = nullptr);
+    ~NeedToKnowDialog() override;
+
+    bool isDoNotShowChecked() const;
+    void setDoNotShowChecked(bool checked);
+
+private slots:
+    void on_btn_OK1_clicked();
+
 private:
-    bool checked = false;
+    Ui::NeedToKnowDialog* ui;
 };
-#endif
+
+#endif // NEEDTOKNOWDIALOG_H

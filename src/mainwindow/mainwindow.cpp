@@ -10,6 +10,7 @@
 #include "needtoknowdialog.h"
 #include "qvrusb.h"
 #include "readwriteconfig.h"
+#include "themeloader.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -265,22 +266,5 @@ void MainWindow::changeTheme(QAction* themeAction)
 
 void MainWindow::applyTheme(QWidget* window, QString theme)
 {
-    QString resource = QStringLiteral(":/qss/gray.css");
-    if (theme == themeDark)
-        resource = QStringLiteral(":/qss/psblack.css");
-
-    QString styleSheet;
-    QFile file(resource);
-    if (file.open(QIODevice::ReadOnly)) {
-        QByteArray bytes = file.readAll();
-        const int nul = bytes.indexOf('\0');
-        if (nul >= 0)
-            bytes.truncate(nul);
-        styleSheet = QString::fromLatin1(bytes);
-        file.close();
-    }
-
-    const QColor paletteColor(styleSheet.mid(20, 7));
-    QApplication::setPalette(QPalette(paletteColor));
-    window->setStyleSheet(styleSheet);
+    applyThemeStyle(window, theme);
 }
