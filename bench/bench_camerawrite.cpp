@@ -20,7 +20,7 @@ namespace {
 
 bool writeFile(const QString& path, int size)
 {
-    std::mt19937 gen(uint32_t(size));
+    std::mt19937 gen{uint32_t(size)};
     QByteArray bytes(size, '\0');
     for (int i = 0; i < size; ++i)
         bytes[i] = char(gen() & 0xFF);
