@@ -11,7 +11,9 @@
 #include <QTest>
 #include <QThread>
 #include <algorithm>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 using namespace flashwick::emu;
 using namespace FlashLayout;
@@ -108,6 +110,7 @@ private slots:
     void unplugMidWrite_data();
     void unplugMidWrite();
     void realisticTimings();
+    void requestsFromTwoThreads();
 
 private:
     DeviceId plugCamera(const CameraConfig& config = CameraConfig());
@@ -521,9 +524,24 @@ void TestCameraDevice::firmwareWrite()
     const QByteArray file = makeFile("fw.img", content);
     ProgressLog seen;
     seen.attach(camera);
+    std::vector<std::pair<uint8_t, std::chrono::steady_clock::time_point>> finished;
+    camera.setRequestObserver([&finished](uint8_t request, int64_t) {
+        finished.emplace_back(request, std::chrono::steady_clock::now());
+    });
     std::atomic<uint8_t> value{0};
 
     QCOMPARE(camera.writeFirmware(file.constData(), &value), int(QVRUsb::WriteOk));
+    // The camera gets its 20 ms after each page write before the first status read.
+    int pauses = 0;
+    for (size_t i = 0; i + 1 < finished.size(); ++i) {
+        if (finished[i].first != QVRUsb::ReqWritePage)
+            continue;
+        QCOMPARE(int(finished[i + 1].first), int(QVRUsb::ReqStatus));
+        const auto gap = finished[i + 1].second - finished[i].second;
+        QVERIFY(gap >= std::chrono::milliseconds(20));
+        ++pauses;
+    }
+    QCOMPARE(pauses, chunks);
     QCOMPARE(int(value), 100);
     QCOMPARE(toBytes(testbed->flash(id, 0, uint32_t(size))), content);
     // The rest of the erased blocks is erased flash; the next block is untouched.
@@ -789,6 +807,39 @@ void TestCameraDevice::realisticTimings()
     QCOMPARE(camera.writeFpga(bit.constData(), &value), int(QVRUsb::WriteOk));
     QCOMPARE(toBytes(testbed->flash(id, 0, 70000)), randomBytes(70000, 11));
     QCOMPARE(toBytes(testbed->flash(id, FpgaStart + 256, 5000)), randomBytes(5000, 12));
+}
+
+// A write on a worker thread while another thread keeps reading the versions: each request is
+// serialised, so neither thread sees the other's request fields.
+void TestCameraDevice::requestsFromTwoThreads()
+{
+    const DeviceId id = plugCamera();
+    QVRUsb camera;
+    openCamera(camera, id);
+    const QByteArray content = randomBytes(3 * 65536, 21);
+    const QByteArray file = makeFile("threads.img", content);
+    std::atomic<uint8_t> value{0};
+    std::atomic<bool> done{false};
+    int result = -1;
+    std::thread writer([&] {
+        result = camera.writeFirmware(file.constData(), &value);
+        done = true;
+    });
+    int reads = 0;
+    bool allRight = true;
+    while (!done) {
+        uint8_t v = 0;
+        uint8_t a = 0, c = 0;
+        int b = 0;
+        allRight = allRight && camera.readFirmwareVersion(v) && v == 123;
+        allRight = allRight && camera.readFpgaVersion(a, b, c) && fpgaVersionText(a, b, c) == "V1.2301.1.2";
+        ++reads;
+    }
+    writer.join();
+    QCOMPARE(result, int(QVRUsb::WriteOk));
+    QVERIFY(allRight);
+    QVERIFY(reads > 10);
+    QCOMPARE(toBytes(testbed->flash(id, 0, uint32_t(content.size()))), content);
 }
 
 QTEST_GUILESS_MAIN(TestCameraDevice)
