@@ -4,7 +4,7 @@
 #include "usbdriverdevice.h"
 
 #include <QMutexLocker>
-#include <cstring>
+#include <chrono>
 
 QVRUsb::QVRUsb() : device(new UsbDriverDevice(CameraInterfaceGuid)) {}
 
@@ -96,12 +96,27 @@ bool QVRUsb::transfer(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_
     ep->index = wIndex;
     ep->timeoutMs = RequestTimeoutMs;
     int count = length;
-    bool ok = ep->transferData(buffer, count);
+    bool ok;
+    if (requestObserver) {
+        const auto start = std::chrono::steady_clock::now();
+        ok = ep->transferData(buffer, count);
+        requestObserver(bRequest, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      std::chrono::steady_clock::now() - start)
+                                      .count());
+    } else {
+        ok = ep->transferData(buffer, count);
+    }
     if (!ok)
         error = ep->lastError;
     if (moved)
         *moved = count;
     return ok;
+}
+
+void QVRUsb::setRequestObserver(std::function<void(uint8_t, int64_t)> observer)
+{
+    QMutexLocker lock(&mutex);
+    requestObserver = std::move(observer);
 }
 
 bool QVRUsb::readFirmwareVersion(uint8_t& version)

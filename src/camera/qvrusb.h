@@ -98,6 +98,8 @@ public:
     // thread. The status bounds replace EraseStatusBoundMs and ProgramStatusBoundMs.
     void setProgressObserver(std::function<void(uint8_t)> observer);
     void setStatusBounds(unsigned eraseMs, unsigned programMs);
+    // Benchmark hook: sees each request sent with the nanoseconds the transport took for it.
+    void setRequestObserver(std::function<void(uint8_t request, int64_t nanoseconds)> observer);
 
 private:
     bool transfer(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t toHost, uint8_t* buffer,
@@ -113,6 +115,7 @@ private:
     bool opened = false;
     int error = 0;
     std::function<void(uint8_t)> progressObserver;
+    std::function<void(uint8_t, int64_t)> requestObserver;
     unsigned eraseBoundMs = EraseStatusBoundMs;
     unsigned programBoundMs = ProgramStatusBoundMs;
 };

@@ -44,6 +44,20 @@ int readImage(const char* fileName, uint32_t front, uint32_t limit, std::vector<
     return QVRUsb::WriteOk;
 }
 
+// Pauses at least `pause`. A plain sleep overshoots by the scheduler's latency (up to a millisecond
+// on a loaded machine), which adds up over hundreds of chunks: sleep all but the last millisecond,
+// then yield until the deadline.
+void pauseFor(std::chrono::milliseconds pause)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + pause;
+    const Clock::time_point coarse = deadline - std::chrono::milliseconds(1);
+    if (Clock::now() < coarse)
+        std::this_thread::sleep_until(coarse);
+    while (Clock::now() < deadline)
+        std::this_thread::yield();
+}
+
 } // namespace
 
 void QVRUsb::setProgressObserver(std::function<void(uint8_t)> observer)
@@ -86,7 +100,7 @@ bool QVRUsb::programChunk(uint16_t page, uint8_t* data, int length)
 {
     if (!transfer(ReqWritePage, 0, page, 0, data, length, nullptr))
         return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(ChunkPauseMs));
+    pauseFor(std::chrono::milliseconds(ChunkPauseMs));
     return waitReady(programBoundMs);
 }
 
