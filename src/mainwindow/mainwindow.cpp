@@ -223,7 +223,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 bool MainWindow::writeRunning() const
 {
-    return cameraTask.isRunning() || wheelTask.isRunning();
+    return cameraTask.isRunning() || wheelTask.isRunning() || wheelUpdateActive;
 }
 
 void MainWindow::closeWhenIdle()

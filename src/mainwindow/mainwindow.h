@@ -4,6 +4,7 @@
 #define MAINWINDOW_H
 
 #include "devizuvez.h"
+#include "hexparser.h"
 
 #include <QFuture>
 #include <QList>
@@ -106,6 +107,8 @@ private:
 
     // Filter wheel tab
     void openSelectedZW();
+    // Shows the position the wheel reports without commanding a move.
+    void syncWheelPosition();
     void setWheelControlsEnabled(bool enabled);
     WheelInfo* currentWheel() const;
 
@@ -116,6 +119,8 @@ private:
     int scanZWBootloader();
     void writeZWFirmwareItems();
     void releaseFirmwareImage();
+    // Leaves the busy state after an unsuccessful bootloader scan.
+    void recoverFromBootloaderScan();
 
     // A camera write or wheel update still running on the thread pool.
     bool writeRunning() const;
@@ -165,11 +170,18 @@ private:
     QString wheelFirmwareVersion;
 
     // Wheel firmware update
+    QVector<HexRecord> hexRecords;
     uint32_t fwStartAddress = 0;
     uint32_t fwSize = 0;
-    uint8_t* fwData = nullptr;
+    QByteArray fwData;
     int totalCommandCount = 0;
     QFuture<void> wheelTask;
+    // From the bootloader scan until the update's result (or the end of the scan).
+    bool wheelUpdateActive = false;
+
+public:
+    // Wait before each bootloader scan; tests may shorten it.
+    static int bootloaderScanDelayMs;
 };
 
 Q_DECLARE_METATYPE(WriteItems)

@@ -1,20 +1,341 @@
-// Wheel firmware update.
+// Wheel firmware update: version check, parse, bootloader scan and the write steps on the thread pool.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-void MainWindow::processWriteZWItemsResults(WriteFWItems item, WriteFWItemsResult ret)
+#include "devizuvezwritefwobject.h"
+#include "hexparser.h"
+
+#include <QCheckBox>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QtConcurrent>
+
+int MainWindow::bootloaderScanDelayMs = 5000;
+
+namespace {
+QString libraryErrorText(int code)
 {
-    Q_UNUSED(item);
-    Q_UNUSED(ret);
+    const char* text = QVRGetZWErrorString(code);
+    return text ? QString::fromLocal8Bit(text) : QString();
 }
-void MainWindow::getWriteFWPercent() {}
-void MainWindow::on_pushButtonSelectFW_ZW_clicked() {}
-void MainWindow::on_pushButtonWriteFW_ZW_clicked() {}
+} // namespace
 
 void MainWindow::releaseFirmwareImage()
 {
-    delete[] fwData;
-    fwData = nullptr;
+    hexRecords.clear();
+    fwData.clear();
     fwStartAddress = 0;
     fwSize = 0;
+}
+
+bool MainWindow::parseZWFirmwareFile()
+{
+    releaseFirmwareImage();
+    const HexParseResult result = parseHexFile(ui->lineEditFWFilePath_ZW->text());
+    hexRecords = result.records;
+    if (result.ok()) {
+        fwStartAddress = result.startAddress;
+        fwData = result.image;
+        fwSize = uint32_t(fwData.size());
+    }
+    appendLog(hexParseLogText(result));
+    return result.ok();
+}
+
+void MainWindow::on_pushButtonSelectFW_ZW_clicked()
+{
+    QString folder = fwFileDir;
+    const QString current = ui->lineEditFWFilePath_ZW->text();
+    if (!current.isEmpty()) {
+        folder = QFileInfo(current).absolutePath();
+        if (!folder.endsWith(QLatin1Char('/')))
+            folder += QLatin1Char('/');
+    }
+    const QString file = QFileDialog::getOpenFileName(this, tr("Select Firmware File"), folder, tr("FW (*.hex)"));
+    if (file.isEmpty())
+        return;
+    ui->lineEditFWFilePath_ZW->setText(file);
+    ui->lineEditFWFilePath_ZW->setToolTip(file);
+}
+
+bool MainWindow::checkZWFirmwareVersion()
+{
+    const QString name = QFileInfo(ui->lineEditFWFilePath_ZW->text()).fileName();
+    QString version;
+    int match = name.indexOf(QLatin1String("_v"));
+    if (match < 0)
+        match = name.indexOf(QLatin1String("-v"));
+    if (match >= 0) {
+        const int end = name.indexOf(QLatin1String(".hex"), match + 2);
+        if (end >= 0)
+            version = name.mid(match + 2, end - match - 2);
+    }
+    appendLog(QStringLiteral("fwName:") + name);
+    appendLog(QStringLiteral("fwName version:") + version);
+
+    const bool compatible =
+        !version.isEmpty() && !wheelFirmwareVersion.isEmpty() && version.at(0) == wheelFirmwareVersion.at(0);
+    if (!compatible) {
+        appendLog(tr("wheel firmware version NOT compatibilty!"));
+        QMessageBox::warning(this, tr("Version Compatibility"),
+                             tr("The firmware version is incompatible!\nPlease select the v%1.x version firmware")
+                                 .arg(wheelFirmwareVersion.left(1)),
+                             QMessageBox::Ok);
+        return false;
+    }
+    appendLog(tr("wheel firmware version compatibilty!"));
+    return true;
+}
+
+bool MainWindow::showZWRiskWarning()
+{
+    QMessageBox box(QMessageBox::Warning, tr("Risk Warning"), tr("Please don't unplug the filter wheel from the host!"),
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setInformativeText(tr("During writing, make sure the connection between filter wheel and host is stable."));
+    box.setDefaultButton(QMessageBox::Ok);
+    auto* dontShow = new QCheckBox(tr("Don't show again"), &box);
+    box.setCheckBox(dontShow);
+    box.setFont(font());
+    dontShow->setFont(font());
+    for (QAbstractButton* button : box.buttons())
+        button->setFont(font());
+    const int answer = box.exec();
+    notShowWarningZW = dontShow->isChecked();
+    return answer == QMessageBox::Ok;
+}
+
+int MainWindow::scanZWBootloader()
+{
+    if (DevizuvEZWriteFWObject::GetZWBootloadCount() <= 0) {
+        appendLog(tr("ERROR: Scan ZW bootloader failed!"));
+        return 0;
+    }
+    if (zwWriter) {
+        zwWriter->Close();
+        delete zwWriter;
+        zwWriter = nullptr;
+    }
+    zwWriter = new DevizuvEZWriteFWObject(0);
+    if (!zwWriter->Open()) {
+        appendLog(tr("ERROR: Open ZW bootloader failed!"));
+        return -1;
+    }
+    if (!zwWriter->SetFirmwareData(fwStartAddress, reinterpret_cast<const uint8_t*>(fwData.constData()), fwSize)) {
+        appendLog(tr("ERROR: Set data to ZW bootloader failed!"));
+        return -2;
+    }
+    appendLog(QStringLiteral("ZW Bootload Name: ") + QString::fromLocal8Bit(zwWriter->GetBootloadName()));
+    appendLog(QStringLiteral("ZW Bootload Ver:: ") + QString::fromLocal8Bit(zwWriter->GetBootloadVersion()));
+    appendLog(QStringLiteral("ZW Bootload Path:: ") + QString::fromLocal8Bit(zwWriter->GetBootloadPath()));
+    appendLog(tr("Scan ZW bootloader OK!"));
+    return 1;
+}
+
+void MainWindow::recoverFromBootloaderScan()
+{
+    ui->comboBoxZWList->setEnabled(true);
+    ui->pushButtonRefreshZW->setEnabled(true);
+    ui->progressBarWriting_ZW->setRange(0, 100);
+    wheelUpdateActive = false;
+    if (closeAfterWrite)
+        closeWhenIdle();
+}
+
+void MainWindow::on_pushButtonWriteFW_ZW_clicked()
+{
+    if (ui->comboBoxZWList->count() == 0) {
+        appendLog(tr("ERROR: no wheels!"));
+        return;
+    }
+    const QString path = ui->lineEditFWFilePath_ZW->text();
+    if (path.isEmpty()) {
+        appendLog(tr("ERROR: please select firmware file(*.hex)!"));
+        return;
+    }
+    if (!QFileInfo::exists(path)) {
+        appendLog(tr("ERROR: the firmware file(*.hex) is not exist!"));
+        return;
+    }
+    if (!checkZWFirmwareVersion())
+        return;
+
+    appendLog(tr("Reading and parsing the firmware file, please wait...."));
+    if (!parseZWFirmwareFile())
+        return;
+    if (!notShowWarningZW && !showZWRiskWarning())
+        return;
+
+    const WheelInfo* wheel = currentWheel();
+    if (!wheel) {
+        appendLog(tr("ERROR: no wheels!"));
+        return;
+    }
+    ui->labelMsg_ZW->setText(tr("Start to back to bootloader"));
+    const int status = QVRBacktoBootload(wheel->ID);
+    if (status != 0) {
+        ui->labelMsg_ZW->setText(tr("Failed to back to boolloader!"));
+        appendLog(tr("Failed to back to boolloader, Code: ") + libraryErrorText(status));
+        return;
+    }
+    appendLog(tr("Back to boolloader OK!"));
+    ui->labelMsg_ZW->setText(tr("Back to boolloader OK!"));
+
+    // Busy state: the old entry stays as the only item until the list is refreshed.
+    const QSignalBlocker gotoBlocker(ui->comboBoxGotoPosition);
+    const QSignalBlocker listBlocker(ui->comboBoxZWList);
+    ui->comboBoxGotoPosition->clear();
+    const QString shownWheel = ui->comboBoxZWList->currentText();
+    ui->comboBoxZWList->clear();
+    ui->comboBoxZWList->addItem(shownWheel);
+    ui->labelPositionCount->clear();
+    ui->labelShowZW_FWVer->clear();
+    ui->labelShowZW_SN->clear();
+
+    ui->comboBoxZWList->setEnabled(false);
+    ui->pushButtonRefreshZW->setEnabled(false);
+    ui->comboBoxGotoPosition->setEnabled(false);
+    ui->pushButtonResetZW->setEnabled(false);
+    ui->checkBoxOneWay->setEnabled(false);
+    ui->pushButtonWriteFW_ZW->setEnabled(false);
+    ui->progressBarWriting_ZW->setRange(0, 0);
+    ui->labelMsg_ZW->setText(tr("Start to scan bootloader"));
+    wheelUpdateActive = true;
+
+    const int attempts = 6;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        appendLog(tr("Please wait, bootloader is being scanned..."));
+        ui->statusbar->showMessage(tr("Please wait, bootloader is being scanned..."), 4000);
+        QEventLoop loop;
+        QTimer::singleShot(bootloaderScanDelayMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        if (closeAfterWrite) {
+            recoverFromBootloaderScan();
+            return;
+        }
+
+        const int found = scanZWBootloader();
+        if (found == 1) {
+            ui->progressBarWriting_ZW->setRange(0, 100);
+            int erase = 0, write = 0, run = 0;
+            zwWriter->GetCommandCounts(erase, write, run);
+            totalCommandCount = erase + write + run;
+            wheelTask = QtConcurrent::run(this, &MainWindow::writeZWFirmwareItems);
+            return;
+        }
+        if (found == -2) {
+            QMessageBox::critical(this, tr("The Firmware File Error"),
+                                  tr("Wrong firmware file(*.hex), can not write to wheel."), QMessageBox::Ok);
+            recoverFromBootloaderScan();
+            return;
+        }
+        const QMessageBox::StandardButton again = QMessageBox::question(
+            this, tr("Try Again?"),
+            tr("The system may be recognizing the bootloader of the wheel.\nDo you want to try again?\n(If it still "
+               "doesn't work after several attempts, please re-plug the wheel.)"),
+            QMessageBox::Yes | QMessageBox::No);
+        if (again != QMessageBox::Yes)
+            break;
+        if (attempt == attempts) {
+            QMessageBox::information(this, tr("Re-plug Wheel"),
+                                     tr("Can not find the bootloader,\nPlease re-plug the wheel to host!"),
+                                     QMessageBox::Ok);
+        }
+    }
+    recoverFromBootloaderScan();
+}
+
+void MainWindow::writeZWFirmwareItems()
+{
+    DevizuvEZWriteFWObject* writer = zwWriter;
+    emit toTellWriteZWItems(ItemStart, ResultStart);
+    const struct
+    {
+        WriteFWItems item;
+        bool (DevizuvEZWriteFWObject::*step)();
+    } steps[] = {{ItemErase, &DevizuvEZWriteFWObject::EraseFlash},
+                 {ItemWrite, &DevizuvEZWriteFWObject::WriteFlash},
+                 {ItemRun, &DevizuvEZWriteFWObject::RunProgram}};
+    for (const auto& s : steps) {
+        emit toTellWriteZWItems(s.item, ResultStart);
+        bool ok = false;
+        try {
+            ok = (writer->*s.step)();
+        } catch (...) {
+            // Reported as a failed step rather than leaving the tab busy for ever.
+            ok = false;
+        }
+        if (!ok) {
+            emit toTellWriteZWItems(s.item, ResultFailed);
+            emit toTellWriteZWItems(ItemFinish, WriteFWItemsResult(0));
+            return;
+        }
+        emit toTellWriteZWItems(s.item, ResultOK);
+    }
+    emit toTellWriteZWItems(ItemFinish, WriteFWItemsResult(1));
+}
+
+void MainWindow::processWriteZWItemsResults(WriteFWItems item, WriteFWItemsResult ret)
+{
+    QString text;
+    switch (item) {
+    case ItemStart:
+        appendLog(tr("Start to Write FW to wheel"));
+        ui->progressBarWriting_ZW->setValue(0);
+        setBusyState(ui->labelMsg_ZW, "writing");
+        ui->labelMsg_ZW->setText(tr("Start to Write FW..."));
+        writePercentTimer->start();
+        return;
+    case ItemErase:
+    case ItemWrite:
+    case ItemRun: {
+        const char* step = item == ItemErase ? "Erase Flash" : item == ItemWrite ? "Write Flash" : "Run Program";
+        const char* ending = ret == ResultStart ? " to Start!" : ret == ResultOK ? " OK!" : " Failed!!";
+        text = QLatin1String(step) + QLatin1String(ending);
+        appendLog(text);
+        ui->labelMsg_ZW->setText(text);
+        return;
+    }
+    case ItemFinish:
+        break;
+    }
+
+    if (writePercentTimer->isActive())
+        writePercentTimer->stop();
+    const bool success = ret == 1;
+    if (success) {
+        text = tr("Write FW Successful!");
+        setBusyState(ui->labelMsg_ZW, "ok");
+        ui->progressBarWriting_ZW->setValue(100);
+    } else {
+        text = tr("Write FW Failed!");
+        setBusyState(ui->labelMsg_ZW, "failed");
+    }
+    appendLog(text);
+    ui->labelMsg_ZW->setText(text);
+    wheelUpdateActive = false;
+    if (!closeAfterWrite) {
+        if (success)
+            QMessageBox::information(this, tr("Write Successfully"),
+                                     tr("Please re-plug the wheel to host!\n(If moving, wait for it to stop moving)"),
+                                     QMessageBox::Ok);
+        else
+            QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the wheel,\nand try again!"),
+                                  QMessageBox::Ok);
+    }
+    ui->comboBoxZWList->setEnabled(true);
+    ui->pushButtonRefreshZW->setEnabled(true);
+    if (closeAfterWrite)
+        closeWhenIdle();
+}
+
+void MainWindow::getWriteFWPercent()
+{
+    if (!zwWriter || totalCommandCount <= 0)
+        return;
+    const double percent = double(zwWriter->GetCommandCount()) / double(totalCommandCount) * 100.0;
+    ui->progressBarWriting_ZW->setValue(int(percent));
 }
