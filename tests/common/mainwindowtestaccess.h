@@ -37,6 +37,13 @@ public:
     static QString& selectedWheelSN(MainWindow& w) { return w.selectedWheelSN; }
     static QString& wheelFirmwareVersion(MainWindow& w) { return w.wheelFirmwareVersion; }
     static bool writeRunning(MainWindow& w) { return w.writeRunning(); }
+    static bool checkZWFirmwareVersion(MainWindow& w) { return w.checkZWFirmwareVersion(); }
+    static bool parseZWFirmwareFile(MainWindow& w) { return w.parseZWFirmwareFile(); }
+    static uint32_t fwStartAddress(MainWindow& w) { return w.fwStartAddress; }
+    static uint32_t fwSize(MainWindow& w) { return w.fwSize; }
+    static QByteArray fwData(MainWindow& w) { return w.fwData; }
+    static DevizuvEZWriteFWObject* zwWriter(MainWindow& w) { return w.zwWriter; }
+    static int totalCommandCount(MainWindow& w) { return w.totalCommandCount; }
 };
 
 // A settings store in a temporary folder, so tests never touch the build tree's config.
