@@ -326,13 +326,14 @@ private slots:
 
         bed->sendUevent(id, "change");
         QTRY_VERIFY(logLines(w).contains(QStringLiteral("Get Connnected Camera...")));
+        QVERIFY(logLines(w).contains(QStringLiteral("Get Connnected Wheel...")));
 
         child<QLineEdit>(w, "lineEditFWFilePath")->setText(makeFile(QStringLiteral("fw.img"), 200000));
         QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
         child<QTextEdit>(w, "textEditLog")->clear();
         const DeviceId other = addForeignDevice();
         QVERIFY(other >= 0);
-        QTest::qWait(300);
+        QTRY_VERIFY(logLines(w).contains(QStringLiteral("Get Connnected Wheel...")));
         QVERIFY(!logLines(w).contains(QStringLiteral("Get Connnected Camera...")));
         QVERIFY(A::writeRunning(w));
         answerNextModal([](QWidget* m) { pressButton(m, QMessageBox::Ok); }, 60000);
