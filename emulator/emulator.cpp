@@ -40,8 +40,11 @@ struct DoneUrb
 struct PendingUrb
 {
     unsigned long clientAddr = 0;
-    size_t logIndex = 0;
+    size_t logSequence = 0; // position in the device's log counted from its first entry ever
 };
+
+// The request log keeps at most this many entries (a client polling a busy-forever camera).
+constexpr size_t MaxLogEntries = 1 << 20;
 
 // Per open file of a device node (one libusb device handle).
 struct ClientState
@@ -71,6 +74,7 @@ struct Device
     unsigned generation = 1; // clients of older generations see a disconnected device
     unsigned leaveEpoch = 0;
     std::vector<ControlRequest> log;
+    size_t logDropped = 0; // entries dropped from the front of log
 
     // Guarded by Private::umockdevMutex.
     bool sysfsPresent = false;
@@ -128,11 +132,13 @@ struct Testbed::Private
     std::string root;
     std::string error;
 
-    mutable std::mutex mutex; // device state, logs, flash
-    std::mutex umockdevMutex; // sysfs changes and uevents; taken before mutex, never inside it
+    mutable std::mutex mutex;         // device state, logs, flash
+    mutable std::mutex umockdevMutex; // sysfs changes and uevents; taken before mutex, never inside it
     std::vector<std::unique_ptr<Device>> devices;
     std::map<int, int> nextAddress; // per bus
     std::map<int, int> nextPort;
+    int busOf[2] = {1, 2}; // current bus for USB 2 and for SuperSpeed devices
+    int lastBus = 2;
 
     std::mutex actionMutex;
     std::condition_variable actionWake;
@@ -263,8 +269,8 @@ gboolean Testbed::Private::handleIoctl(Device* d, UMockdevIoctlClient* client)
         umockdev_ioctl_data_update(urbData, offsetof(usbdevfs_urb, actual_length), (guint8*)&actual,
                                    sizeof actual);
         g_object_unref(urbData);
-        if (it->logIndex < d->log.size())
-            d->log[it->logIndex].status = -ENOENT;
+        if (it->logSequence >= d->logDropped && it->logSequence - d->logDropped < d->log.size())
+            d->log[it->logSequence - d->logDropped].status = -ENOENT;
         DoneUrb done;
         done.clientAddr = addr;
         cs->done.push_back(done);
@@ -352,10 +358,14 @@ void Testbed::Private::submitUrb(Device* d, ClientState* cs, UMockdevIoctlClient
     entry.index = setup.index;
     entry.length = setup.length;
     entry.status = reply.noAnswer ? 1 : reply.status;
+    if (d->log.size() >= MaxLogEntries) {
+        d->log.erase(d->log.begin(), d->log.begin() + MaxLogEntries / 2);
+        d->logDropped += MaxLogEntries / 2;
+    }
     d->log.push_back(entry);
 
     if (reply.noAnswer) {
-        cs->pending.push_back({urbData->client_addr, d->log.size() - 1});
+        cs->pending.push_back({urbData->client_addr, d->logDropped + d->log.size() - 1});
     } else {
         int actual = 0;
         if ((setup.requestType & 0x80) && !reply.data.empty()) {
@@ -377,6 +387,8 @@ void Testbed::Private::submitUrb(Device* d, ClientState* cs, UMockdevIoctlClient
     g_object_unref(buf);
     g_object_unref(urbData);
     umockdev_ioctl_client_complete(client, 0, 0);
+    if (reply.noAnswer && reply.leaveBus)
+        leave(d, reply.returnAfterLeave); // a pending transfer is never reaped
 }
 
 void Testbed::Private::leave(Device* d, bool returnAfter)
@@ -507,7 +519,11 @@ DeviceId Testbed::Private::addDevice(const DeviceIdentity& identityIn, const Cam
         std::lock_guard<std::mutex> lock(mutex);
         d->id = DeviceId(devices.size());
         // SuperSpeed devices sit on the USB 3 root hub's bus, as on an xHCI controller.
-        d->bus = identity.speed == UsbSpeed::Super ? 2 : 1;
+        // Addresses are never reused; a full bus (127 devices) continues on a new one.
+        int& bus = busOf[identity.speed == UsbSpeed::Super ? 1 : 0];
+        if (nextAddress[bus] > 127)
+            bus = ++lastBus;
+        d->bus = bus;
         int& addr = nextAddress[d->bus];
         int& port = nextPort[d->bus];
         if (addr == 0)
@@ -645,6 +661,11 @@ std::vector<std::string> Testbed::environmentForChild() const
 UMockdevTestbed* Testbed::raw() const
 {
     return d->testbed;
+}
+
+std::mutex& Testbed::rawMutex() const
+{
+    return d->umockdevMutex;
 }
 
 DeviceId Testbed::addCamera(const CameraConfig& config)
@@ -808,8 +829,10 @@ std::vector<ControlRequest> Testbed::requests(DeviceId id) const
 void Testbed::clearRequests(DeviceId id)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    if (Device* dev = d->find(id))
+    if (Device* dev = d->find(id)) {
+        dev->logDropped += dev->log.size();
         dev->log.clear();
+    }
 }
 
 int Testbed::resetCount(DeviceId id) const
@@ -926,6 +949,17 @@ void Testbed::setOpenFailure(DeviceId id, OpenFailure failure)
     CameraFaults f = faults(id);
     f.openFailure = failure;
     setFaults(id, f);
+}
+
+std::vector<CommandOption>& commandOptions()
+{
+    static std::vector<CommandOption> options;
+    return options;
+}
+
+void registerCommandOption(const CommandOption& option)
+{
+    commandOptions().push_back(option);
 }
 
 } // namespace flashwick::emu

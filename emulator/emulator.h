@@ -12,7 +12,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -124,8 +126,11 @@ public:
     std::string rootDir() const;
     // Environment entries ("NAME=value") a child process needs to see the testbed.
     std::vector<std::string> environmentForChild() const;
-    // For additional device models (hidraw) built on the same testbed.
+    // For additional device models (hidraw) built on the same testbed. Hold rawMutex() around
+    // umockdev_testbed_* calls made outside this class (never inside an ioctl handler, and without
+    // calling Testbed members meanwhile).
     UMockdevTestbed* raw() const;
+    std::mutex& rawMutex() const;
 
     // Adds a plugged device ("add" uevent). Returns its id, or -1 on failure.
     DeviceId addCamera(const CameraConfig& config = CameraConfig());
@@ -151,6 +156,7 @@ public:
     // Stores bytes as they are (no erase needed); for preparing a flash state.
     bool setFlash(DeviceId id, uint32_t address, const std::vector<uint8_t>& data);
     bool fillFlash(DeviceId id, uint8_t value);
+    // The last 2^19 to 2^20 requests when more arrived since the last clearRequests().
     std::vector<ControlRequest> requests(DeviceId id) const;
     void clearRequests(DeviceId id);
     int resetCount(DeviceId id) const; // 0xE0 requests answered
@@ -173,6 +179,19 @@ public:
 private:
     std::unique_ptr<Private> d;
 };
+
+// Device options of the flashwick-emulator command besides --camera and --foreign. Other device
+// models register theirs before main() runs, e.g. from a static object in a source file that their
+// CMakeLists.txt adds to the command with target_sources(flashwick-emulator PRIVATE ...).
+struct CommandOption
+{
+    std::string name; // "--wheel"; given as NAME or NAME=VALUE, repeatable
+    std::string help; // lines for --help, each starting with two spaces
+    // Adds the device(s) to the testbed; false with an error text stops the command.
+    std::function<bool(Testbed& testbed, const std::string& value, std::string& error)> add;
+};
+void registerCommandOption(const CommandOption& option);
+std::vector<CommandOption>& commandOptions();
 
 } // namespace flashwick::emu
 

@@ -21,6 +21,14 @@ const char* const Program = "flashwick-emulator";
 const char* const ReexecMarker = "FLASHWICK_EMULATOR_PRELOADED";
 constexpr int KillGraceSeconds = 5;
 
+std::string extraHelp()
+{
+    std::string text;
+    for (const CommandOption& o : commandOptions())
+        text += o.help + (o.help.empty() || o.help.back() == '\n' ? "" : "\n");
+    return text;
+}
+
 void usage(FILE* out)
 {
     fprintf(out,
@@ -28,7 +36,7 @@ void usage(FILE* out)
             "\n"
             "Runs COMMAND with emulated USB devices (umockdev) and returns its exit status.\n"
             "SIGINT, SIGTERM and SIGHUP are passed on to COMMAND; if it has not ended %d s later,\n"
-            "it is killed.\n"
+            "it is killed. SIGUSR1 unplugs every emulated camera, SIGUSR2 plugs them back.\n"
             "\n"
             "Device options (repeatable, devices are added in the order given):\n"
             "  --camera[=KEY=VALUE,...]   a Quenvor camera (vendor a0a0). Keys:\n"
@@ -36,12 +44,15 @@ void usage(FILE* out)
             "      serial=TEXT            serial number, 20 characters (default derived)\n"
             "      pid=HEX                product id (default 3001)\n"
             "      fw=N                   firmware version byte (default 123, shown V1.2.3)\n"
-            "      fpga=R0.R1.R2.R3.R4    FPGA version bytes (default 12.1.253.8.0)\n"
+            "      fpga=R0.R1.R2.R3.R4    FPGA version bytes (default 12.1.253.8.0), or 10 hex digits\n"
             "      speed=super|high       SuperSpeed (USB 3) or high speed (default super)\n"
-            "      timings=realistic|none busy and reset times (default realistic)\n"
+            "      timings=realistic|none busy and reset times (default realistic); put it before the\n"
+            "                             single times below, which it overwrites\n"
             "      erase-ms=N sector-ms=N program-us=N reset-ms=N\n"
             "                             64 KiB block erase, 4 KiB sector erase, per 256-byte page\n"
-            "                             program, time off the bus after a reset\n"
+            "                             program, time off the bus after a reset (program-ms=0.7 also)\n"
+            "      flash=FILE             initial flash contents (at address 0; the rest erased)\n"
+            "      dump=FILE              write the 4 MiB flash contents to FILE when COMMAND ends\n"
             "      stall=HH/HH...         these request codes stall\n"
             "      noanswer=HH/HH...      these request codes never complete\n"
             "      corrupt-page=N/N...    read-back of these page addresses (0xD1 wIndex) is corrupted\n"
@@ -51,12 +62,13 @@ void usage(FILE* out)
             "      plug-after-ms=N        the camera appears N ms after COMMAND started\n"
             "      unplug-after-ms=N      the camera is unplugged N ms after COMMAND started\n"
             "  --foreign[=VID:PID]        a USB device of another maker (default 046d:c52b)\n"
+            "%s"
             "  -q, --quiet                do not list the emulated devices on stderr\n"
             "  -h, --help                 this text\n"
             "\n"
             "Without device options one camera is emulated.\n"
             "Example: %s --camera --camera=\"name=Quenvor QV183M,speed=high\" --foreign -- lsusb -d a0a0:\n",
-            Program, KillGraceSeconds, Program);
+            Program, KillGraceSeconds, extraHelp().c_str(), Program);
 }
 
 [[noreturn]] void die(const std::string& message)
@@ -105,8 +117,37 @@ struct DeviceSpec
     uint16_t productId = 0xC52B;
     long plugAfterMs = -1;
     long unplugAfterMs = -1;
+    std::string flashFile;
+    std::string dumpFile;
     DeviceId id = -1;
+    const CommandOption* extra = nullptr; // a device option of another model
+    std::string extraValue;
 };
+
+std::vector<uint8_t> readFile(const std::string& name)
+{
+    FILE* f = fopen(name.c_str(), "rb");
+    if (!f)
+        die("cannot read " + name + ": " + strerror(errno));
+    std::vector<uint8_t> data;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        data.insert(data.end(), buf, buf + n);
+    fclose(f);
+    if (data.size() > FlashSize)
+        die(name + " is larger than the 4 MiB flash");
+    return data;
+}
+
+bool writeFile(const std::string& name, const std::vector<uint8_t>& data)
+{
+    FILE* f = fopen(name.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = fwrite(data.data(), 1, data.size(), f) == data.size();
+    return fclose(f) == 0 && ok;
+}
 
 DeviceSpec parseCamera(const std::string& spec)
 {
@@ -129,10 +170,15 @@ DeviceSpec parseCamera(const std::string& spec)
             c.firmwareVersion = uint8_t(number(key, value, 0, 255));
         else if (key == "fpga") {
             std::vector<std::string> parts = split(value, '.');
-            if (parts.size() != 5)
-                die("fpga needs five byte values R0.R1.R2.R3.R4");
-            for (size_t i = 0; i < 5; ++i)
-                c.fpgaVersion[i] = uint8_t(number(key, parts[i], 0, 255));
+            if (parts.size() == 1 && value.size() == 10) {
+                for (size_t i = 0; i < 5; ++i)
+                    c.fpgaVersion[i] = uint8_t(hexNumber(key, value.substr(2 * i, 2), 0xFF));
+            } else if (parts.size() == 5) {
+                for (size_t i = 0; i < 5; ++i)
+                    c.fpgaVersion[i] = uint8_t(number(key, parts[i], 0, 255));
+            } else {
+                die("fpga needs five byte values R0.R1.R2.R3.R4 or 10 hex digits");
+            }
         } else if (key == "speed") {
             if (value == "super")
                 c.speed = UsbSpeed::Super;
@@ -153,6 +199,16 @@ DeviceSpec parseCamera(const std::string& spec)
             c.timings.eraseSectorMs = unsigned(number(key, value, 0, 600000));
         else if (key == "program-us")
             c.timings.programPageUs = unsigned(number(key, value, 0, 60000000));
+        else if (key == "program-ms") {
+            char* end = nullptr;
+            const double ms = strtod(value.c_str(), &end);
+            if (value.empty() || *end || !(ms >= 0 && ms <= 60000))
+                die("bad value for program-ms: \"" + value + "\"");
+            c.timings.programPageUs = unsigned(ms * 1000 + 0.5);
+        } else if (key == "flash")
+            d.flashFile = value;
+        else if (key == "dump")
+            d.dumpFile = value;
         else if (key == "reset-ms")
             c.timings.resetMs = unsigned(number(key, value, 0, 600000));
         else if (key == "stall" || key == "noanswer") {
@@ -203,6 +259,15 @@ bool underPreload()
     return preload && strstr(preload, "libumockdev-preload");
 }
 
+// An ASan-built program refuses to start when another library is preloaded before the ASan runtime.
+void allowPreloadBeforeAsan()
+{
+    std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+    if (asan.find("verify_asan_link_order") == std::string::npos)
+        setenv("ASAN_OPTIONS", (asan.empty() ? "" : asan + ":").append("verify_asan_link_order=0").c_str(),
+               1);
+}
+
 // The testbed can only send uevents from a process that runs under the umockdev preload.
 void ensurePreload(char** argv)
 {
@@ -214,10 +279,7 @@ void ensurePreload(char** argv)
     if (const char* old = getenv("LD_PRELOAD"); old && *old)
         preload += std::string(":") + old;
     setenv("LD_PRELOAD", preload.c_str(), 1);
-    std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
-    if (asan.find("verify_asan_link_order") == std::string::npos)
-        setenv("ASAN_OPTIONS", (asan.empty() ? "" : asan + ":").append("verify_asan_link_order=0").c_str(),
-               1);
+    allowPreloadBeforeAsan();
     setenv(ReexecMarker, "1", 1);
     execv("/proc/self/exe", argv);
     die(std::string("cannot re-run itself under the umockdev preload: ") + strerror(errno));
@@ -264,6 +326,17 @@ int main(int argc, char** argv)
             if (!f->empty() && f->find(':') == std::string::npos)
                 die("--foreign takes VID:PID in hex");
             specs.push_back(parseForeign(*f));
+        } else if (const CommandOption* extra = [&]() -> const CommandOption* {
+                       for (const CommandOption& o : commandOptions())
+                           if (a == o.name || a.rfind(o.name + "=", 0) == 0)
+                               return &o;
+                       return nullptr;
+                   }()) {
+            DeviceSpec spec;
+            spec.camera = false;
+            spec.extra = extra;
+            spec.extraValue = a == extra->name ? std::string() : a.substr(extra->name.size() + 1);
+            specs.push_back(spec);
         } else {
             fprintf(stderr, "%s: unknown option \"%s\"\n\n", Program, a.c_str());
             usage(stderr);
@@ -283,7 +356,7 @@ int main(int argc, char** argv)
     // Signals are taken synchronously below; block them before the testbed starts its threads.
     sigset_t handled;
     sigemptyset(&handled);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGCHLD})
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2})
         sigaddset(&handled, s);
     sigset_t original;
     sigprocmask(SIG_BLOCK, &handled, &original);
@@ -295,9 +368,17 @@ int main(int argc, char** argv)
         die("not running under the umockdev preload (libumockdev-preload.so.0 not found?)");
 
     for (DeviceSpec& s : specs) {
+        if (s.extra) {
+            std::string error;
+            if (!s.extra->add(testbed, s.extraValue, error))
+                die(s.extra->name + ": " + error);
+            continue;
+        }
         s.id = s.camera ? testbed.addCamera(s.config) : testbed.addForeignDevice(s.vendorId, s.productId);
         if (s.id < 0)
             die("cannot add a device: " + testbed.errorString());
+        if (!s.flashFile.empty())
+            testbed.setFlash(s.id, 0, readFile(s.flashFile));
         if (s.plugAfterMs >= 0)
             testbed.unplug(s.id);
         if (!quiet) {
@@ -320,7 +401,11 @@ int main(int argc, char** argv)
         setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
     }
     unsetenv(ReexecMarker);
+    allowPreloadBeforeAsan();
 
+    if (!quiet)
+        fprintf(stderr, "%s: pid %d; kill -USR1 unplugs the cameras, kill -USR2 plugs them back\n", Program,
+                int(getpid()));
     const pid_t child = fork();
     if (child < 0)
         die(std::string("fork: ") + strerror(errno));
@@ -358,6 +443,12 @@ int main(int argc, char** argv)
         timespec wait{0, 20 * 1000 * 1000};
         siginfo_t info;
         const int sig = sigtimedwait(&handled, &info, &wait);
+        if (sig == SIGUSR1 || sig == SIGUSR2) {
+            for (const DeviceSpec& s : specs) {
+                if (s.camera && s.id >= 0)
+                    sig == SIGUSR1 ? testbed.unplug(s.id) : testbed.replug(s.id);
+            }
+        }
         if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP) {
             // A terminal's Ctrl-C already reached the whole foreground group; pass on only signals sent to
             // us.
@@ -368,6 +459,10 @@ int main(int argc, char** argv)
                 clock_gettime(CLOCK_MONOTONIC, &*killAt);
             }
         }
+    }
+    for (const DeviceSpec& s : specs) {
+        if (!s.dumpFile.empty() && !writeFile(s.dumpFile, testbed.flash(s.id, 0, FlashSize)))
+            fprintf(stderr, "%s: cannot write %s: %s\n", Program, s.dumpFile.c_str(), strerror(errno));
     }
     if (WIFEXITED(status))
         return WEXITSTATUS(status);

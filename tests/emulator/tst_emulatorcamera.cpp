@@ -84,6 +84,8 @@ private slots:
 
     void enumeration_data();
     void enumeration();
+    void foreignDevice();
+    void hotplugAdd();
     void readRequests_data();
     void readRequests();
     void flashSemantics();
@@ -103,6 +105,7 @@ private slots:
     void reset();
     void requestLog();
     void parallelCameras();
+    void manyDevices();
 
 private:
     libusb_device_handle* open(DeviceId id);
@@ -289,6 +292,37 @@ void TestEmulatorCamera::enumeration()
     QCOMPARE(QString(reinterpret_cast<char*>(text)), serial);
     QCOMPARE(libusb_claim_interface(h, 0), 0);
     QCOMPARE(libusb_release_interface(h, 0), 0);
+}
+
+// A device of another maker answers the standard requests and stalls the camera's.
+void TestEmulatorCamera::foreignDevice()
+{
+    const DeviceId dev = testbed->addForeignDevice(0x1234, 0x5678, "Other Thing");
+    libusb_device_handle* h = open(dev);
+    QVERIFY(h);
+    libusb_device_descriptor desc;
+    QCOMPARE(libusb_get_device_descriptor(libusb_get_device(h), &desc), 0);
+    QCOMPARE(desc.idVendor, uint16_t(0x1234));
+    QCOMPARE(desc.idProduct, uint16_t(0x5678));
+    unsigned char text[256];
+    QVERIFY(libusb_get_string_descriptor_ascii(h, desc.iProduct, text, sizeof text) > 0);
+    QCOMPARE(QString(reinterpret_cast<char*>(text)), QString("Other Thing"));
+    QByteArray fw(1, 0);
+    QCOMPARE(vendorIn(h, ReqFirmwareVersion, 0, 0, fw), int(LIBUSB_ERROR_PIPE));
+    QVERIFY(testbed->flash(dev, 0, 16).empty());
+}
+
+// Adding a device sends one "add" uevent after its sysfs entry and node are complete.
+void TestEmulatorCamera::hotplugAdd()
+{
+    Monitor monitor;
+    const DeviceId cam = testbed->addCamera();
+    QCOMPARE(monitor.next(), "add " + QString::fromStdString(testbed->sysfsPath(cam)).mid(4));
+    QCOMPARE(monitor.next(300), QString());
+    libusb_device_handle* h = open(cam);
+    QVERIFY(h);
+    QByteArray fw(1, 0);
+    QCOMPARE(vendorIn(h, ReqFirmwareVersion, 0, 0, fw), 1);
 }
 
 void TestEmulatorCamera::readRequests_data()
@@ -607,6 +641,15 @@ void TestEmulatorCamera::openFailure()
     QVERIFY(r != 0);
     QVERIFY(!h);
 
+    // The fault survives unplugging and replugging.
+    QVERIFY(testbed->unplug(cam));
+    QVERIFY(testbed->replug(cam));
+    libusb_exit(ctx);
+    QCOMPARE(libusb_init(&ctx), 0);
+    QCOMPARE(libusb_get_device_list(ctx, &list), ssize_t(1));
+    QVERIFY(libusb_open(list[0], &h) != 0);
+    libusb_free_device_list(list, 1);
+
     // libusb forgets a device whose node has vanished; a new context scans again.
     testbed->setOpenFailure(cam, OpenFailure::None);
     libusb_exit(ctx);
@@ -701,6 +744,25 @@ void TestEmulatorCamera::parallelCameras()
     QCOMPARE(failures.load(), 0);
     QCOMPARE(bytes(testbed->flash(a, 0x3000, 4096)), pattern(4096, 1 + 0x30));
     QCOMPARE(bytes(testbed->flash(b, 0x3000, 4096)), pattern(4096, 2 + 0x30));
+}
+
+// Past 126 devices on a bus the emulator opens a new bus; every device keeps its own node.
+void TestEmulatorCamera::manyDevices()
+{
+    QSet<QString> nodes;
+    DeviceId last = -1;
+    for (int i = 0; i < 130; ++i) {
+        last = testbed->addCamera();
+        QVERIFY(last >= 0);
+        QVERIFY(testbed->deviceAddress(last) >= 2 && testbed->deviceAddress(last) <= 127);
+        nodes.insert(QString::fromStdString(testbed->devNode(last)));
+    }
+    QCOMPARE(nodes.size(), 130);
+    QVERIFY(testbed->busNumber(last) != testbed->busNumber(0));
+    libusb_device_handle* h = open(last);
+    QVERIFY(h);
+    QByteArray fw(1, 0);
+    QCOMPARE(vendorIn(h, ReqFirmwareVersion, 0, 0, fw), 1);
 }
 
 QTEST_GUILESS_MAIN(TestEmulatorCamera)
