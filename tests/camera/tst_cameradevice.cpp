@@ -14,6 +14,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 using namespace flashwick::emu;
 using namespace FlashLayout;
@@ -90,6 +91,7 @@ private slots:
     void cleanup();
 
     void enumeration();
+    void deviceWhoseOpenFailsIsNotListed_data();
     void deviceWhoseOpenFailsIsNotListed();
     void transportFacts();
     void openOnOpenObjectSendsNothing();
@@ -269,11 +271,19 @@ void TestCameraDevice::enumeration()
     QCOMPARE(QVRUsb::cameraList().paths, QList<QByteArray>{pathB});
 }
 
+void TestCameraDevice::deviceWhoseOpenFailsIsNotListed_data()
+{
+    QTest::addColumn<int>("failure");
+    QTest::newRow("no node") << int(OpenFailure::NoNode);
+    QTest::newRow("denied") << int(OpenFailure::Denied); // as root: a node that cannot be opened
+}
+
 void TestCameraDevice::deviceWhoseOpenFailsIsNotListed()
 {
+    QFETCH(int, failure);
     CameraConfig broken;
     broken.name = "Broken";
-    broken.faults.openFailure = OpenFailure::NoNode;
+    broken.faults.openFailure = OpenFailure(failure);
     const DeviceId bad = plugCamera(broken);
     CameraConfig good;
     good.name = "Good";
@@ -296,6 +306,11 @@ void TestCameraDevice::deviceWhoseOpenFailsIsNotListed()
         QVRUsb camera;
         QVERIFY(!camera.open(i));
         QVERIFY(!camera.isOpen());
+        // The caller can tell a refused open from a missing device (root is never refused).
+        if (OpenFailure(failure) == OpenFailure::Denied && geteuid() != 0)
+            QVERIFY(camera.lastErrorIsAccessDenied());
+        else
+            QVERIFY(!camera.lastErrorIsAccessDenied());
     }
     QVRUsb camera;
     QVERIFY(!camera.open(count)); // out of range
