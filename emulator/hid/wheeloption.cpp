@@ -14,6 +14,9 @@ using namespace flashwick::emu;
 
 namespace {
 
+constexpr int DefaultSlotMs = 250;
+constexpr int DefaultSelfTestMs = 4000;
+
 // The models live until the process ends: the command's testbed outlives every device option.
 std::vector<WheelModel*>& wheels()
 {
@@ -70,6 +73,9 @@ bool addWheel(Testbed& testbed, const std::string& value, std::string& error)
 {
     WheelModel::Options options;
     options.hidrawIndex = 16 + 2 * int(wheels().size()); // its bootloader takes the next node
+    // Motion and self test take time here, as on a real wheel; tests of the model use 0.
+    options.slotMs = DefaultSlotMs;
+    options.selfTestMs = DefaultSelfTestMs;
     const QList<QByteArray> items = QByteArray::fromStdString(value).split(',');
     for (const QByteArray& item : items) {
         if (item.isEmpty())
@@ -161,7 +167,8 @@ const bool registered = [] {
          "      slots=N position=N     slot count (7) and current slot index from 0 (0)\n"
          "      fw=TEXT new-fw=TEXT    firmware version (3.1.2), and after an update (unchanged)\n"
          "      one-way                one-way mode on\n"
-         "      slot-ms=N selftest-ms=N  motion time per slot and self-test time (0: at once)\n"
+         "      slot-ms=N selftest-ms=N  motion time per slot (250) and self-test time (4000);\n"
+         "                             0: at once\n"
          "      error=N                wheel error code (0..6)\n"
          "      selftest-error=N       the self test fails (state 16) with this code\n"
          "      motor-state=N comm-state=N  motor state when standing, communication state\n"
