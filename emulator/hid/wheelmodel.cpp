@@ -513,6 +513,10 @@ bool WheelModel::handleIoctl(UMockdevIoctlClient* client)
             umockdev_ioctl_client_complete(client, -1, ENODEV);
             return true;
         }
+        if (options.faults.unopenable) {
+            umockdev_ioctl_client_complete(client, -1, EIO);
+            return true;
+        }
     }
     hidraw::answerIoctl(client, identity);
     return true;
@@ -561,6 +565,7 @@ void WheelModel::takeCommand(const uint8_t* b, int length)
     const Faults& f = options.faults;
 
     if (f.unplugAfter > 0 && number >= f.unplugAfter) {
+        options.faults.unplugAfter = -1;
         log.append(call);
         leaveBusFromHandler();
         return;

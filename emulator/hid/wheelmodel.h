@@ -57,7 +57,8 @@ public:
     {
         std::set<uint8_t> refuse;  // these command codes are answered with "failed"
         std::set<uint8_t> noReply; // these command codes are taken but never answered
-        int unplugAfter = -1;      // the wheel leaves the bus on the n-th command (counting from 1)
+        int unplugAfter = -1;      // the wheel leaves the bus on the n-th command (counting from 1), once
+        bool unopenable = false;   // HIDIOCGRDESCSIZE fails, so hid_open_path() fails
     };
 
     struct Options

@@ -127,6 +127,8 @@ bool addWheel(Testbed& testbed, const std::string& value, std::string& error)
             options.bootloaderMs = number(0, 600000);
         } else if (key == "return-ms") {
             options.returnMs = number(0, 600000);
+        } else if (key == "fail" && text == "node") {
+            options.faults.unopenable = true;
         } else if (key == "fail" || key == "noreply") {
             const std::vector<uint8_t> codes = codesOf(text);
             ok = !codes.empty();
@@ -179,7 +181,7 @@ const bool registered = [] {
          "                             version state position goto get-oneway set-oneway reset\n"
          "                             selftest selftest-state sensors error-code motor-state\n"
          "                             get-speed set-speed get-power set-power save bootloader\n"
-         "                             (repeatable)\n"
+         "                             (repeatable); fail=node: the HID node cannot be opened\n"
          "      unplug-after=N         the wheel leaves the bus on its N-th command\n",
          addWheel});
     return true;

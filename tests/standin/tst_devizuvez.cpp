@@ -13,7 +13,9 @@
 #include <cstring>
 #include <functional>
 #include <hidapi.h>
+#include <libudev.h>
 #include <memory>
+#include <poll.h>
 #include <thread>
 
 namespace {
@@ -154,6 +156,21 @@ QByteArray randomBytes(int size, quint32 seed)
     return bytes;
 }
 
+// The next hidraw event of the monitor as "action devnode", or empty after three seconds.
+QByteArray nextEvent(udev_monitor* monitor)
+{
+    pollfd fd{udev_monitor_get_fd(monitor), POLLIN, 0};
+    if (poll(&fd, 1, 3000) != 1)
+        return QByteArray();
+    udev_device* device = udev_monitor_receive_device(monitor);
+    if (!device)
+        return QByteArray();
+    const QByteArray event =
+        QByteArray(udev_device_get_action(device)) + ' ' + QByteArray(udev_device_get_devnode(device));
+    udev_device_unref(device);
+    return event;
+}
+
 int hidCount(uint16_t product)
 {
     hid_device_info* list = hid_enumerate(ZW_VENDOR_ID, product);
@@ -181,6 +198,7 @@ private slots:
     void propertiesFailureLeavesInfo_data();
     void propertiesFailureLeavesInfo();
     void openAndClose();
+    void nodeCannotBeOpened();
     void callsOnClosedOrUnknownId_data();
     void callsOnClosedOrUnknownId();
     void callSucceeds_data();
@@ -401,6 +419,31 @@ void TestDevizuvEZ::openAndClose()
     QCOMPARE(info.ID, id);
     QCOMPARE(QVROpenZW(id), 0);
     QCOMPARE(QVRGetCurrentPosition(id, &position), 0);
+}
+
+void TestDevizuvEZ::nodeCannotBeOpened()
+{
+    WheelModel::Options options;
+    options.faults.unopenable = true;
+    WheelModel* wheel = addWheel(0, options);
+    QVERIFY(wheel);
+    QCOMPARE(QVRGetZWCount(), 1);
+    WheelInfo info;
+    memset(&info, 0x33, sizeof info);
+    QCOMPARE(QVRGetZWProperties(0, &info), int(ZW_ERROR_OPEN_FAILED));
+    QCOMPARE(info.SlotNum, 0x33333333);
+
+    wheel->setFaults({});
+    QCOMPARE(QVRGetZWProperties(0, &info), 0);
+    WheelModel::Faults faults;
+    faults.unopenable = true;
+    wheel->setFaults(faults);
+    wheel->clearCalls();
+    QCOMPARE(QVROpenZW(info.ID), int(ZW_ERROR_OPEN_FAILED));
+    int state = 1;
+    QCOMPARE(QVRGetZWState(info.ID, &state), 0);
+    QCOMPARE(state, int(ZW_STATE_CLOSED));
+    QVERIFY(wheel->calls().isEmpty());
 }
 
 void TestDevizuvEZ::callsOnClosedOrUnknownId_data()
@@ -821,6 +864,16 @@ void TestDevizuvEZ::unplugWhileOpen()
     QVERIFY(QVRGotoPosition(second, 2) != 0);
     QVERIFY(timer.elapsed() < 3000);
     QTRY_COMPARE(QVRGetZWCount(), 0);
+
+    // Plugged again, the wheel works (the fault struck once).
+    QVERIFY(models.back()->plug());
+    QCOMPARE(QVRGetZWCount(), 1);
+    WheelInfo info{};
+    QCOMPARE(QVRGetZWProperties(0, &info), 0);
+    QVERIFY(info.ID != second);
+    QCOMPARE(QVROpenZW(info.ID), 0);
+    QCOMPARE(QVRGotoPosition(info.ID, 2), 0);
+    QCOMPARE(models.back()->position(), 2);
 }
 
 void TestDevizuvEZ::backToBootloaderAndReturn()
@@ -836,6 +889,16 @@ void TestDevizuvEZ::backToBootloaderAndReturn()
     WheelInfo before{};
     QCOMPARE(QVRGetZWProperties(0, &before), 0);
 
+    udev* context = udev_new();
+    udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+    QVERIFY(monitor);
+    udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr);
+    udev_monitor_enable_receiving(monitor);
+    auto release = qScopeGuard([&] {
+        udev_monitor_unref(monitor);
+        udev_unref(context);
+    });
+
     // A refused request changes nothing.
     wheel->setRefused(ZW_CMD_BOOTLOADER);
     QCOMPARE(QVRBacktoBootload(id), int(ZW_ERROR_REFUSED));
@@ -847,6 +910,8 @@ void TestDevizuvEZ::backToBootloaderAndReturn()
 
     QCOMPARE(QVRBacktoBootload(id), 0);
     QVERIFY(wheel->inBootloader());
+    QCOMPARE(nextEvent(monitor), QByteArray("remove /dev/hidraw16"));
+    QCOMPARE(nextEvent(monitor), QByteArray("add /dev/hidraw17"));
     QCOMPARE(QVRGetZWState(id, &state), int(ZW_ERROR_INVALID_ID)); // handle closed, id forgotten
     QTRY_COMPARE(QVRGetZWCount(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(hidCount(ZW_BOOTLOADER_PRODUCT_ID), 1, 3000);
@@ -865,8 +930,10 @@ void TestDevizuvEZ::backToBootloaderAndReturn()
         QVERIFY(writer.RunProgram());
         writer.Close();
     }
-    QTRY_COMPARE_WITH_TIMEOUT(hidCount(ZW_BOOTLOADER_PRODUCT_ID), 0, 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(QVRGetZWCount(), 1, 3000);
+    QCOMPARE(nextEvent(monitor), QByteArray("remove /dev/hidraw17"));
+    QCOMPARE(nextEvent(monitor), QByteArray("add /dev/hidraw16"));
+    QCOMPARE(hidCount(ZW_BOOTLOADER_PRODUCT_ID), 0);
+    QCOMPARE(QVRGetZWCount(), 1);
     QVERIFY(!wheel->inBootloader());
     QCOMPARE(wheel->returnCount(), 1);
 
