@@ -1,4 +1,5 @@
 #include "wheelbootloadermodel.h"
+#include "hidrawnode.h"
 
 #include <umockdev.h>
 
@@ -17,23 +18,6 @@
 
 namespace {
 
-// Vendor page, one 48-byte input report and one 48-byte output report, no report numbers.
-const uint8_t reportDescriptor[] = {
-    0x06, 0x00, 0xFF, // Usage Page (vendor 0xFF00)
-    0x09, 0x01,       // Usage (1)
-    0xA1, 0x01,       // Collection (application)
-    0x15, 0x00,       //   Logical Minimum (0)
-    0x26, 0xFF, 0x00, //   Logical Maximum (255)
-    0x75, 0x08,       //   Report Size (8)
-    0x95, 0x30,       //   Report Count (48)
-    0x09, 0x01,       //   Usage (1)
-    0x81, 0x02,       //   Input (data, variable, absolute)
-    0x95, 0x30,       //   Report Count (48)
-    0x09, 0x01,       //   Usage (1)
-    0x91, 0x02,       //   Output (data, variable, absolute)
-    0xC0,             // End Collection
-};
-
 QByteArray oldFirmware()
 {
     QByteArray bytes(WheelBootloaderModel::FlashSize, '\0');
@@ -44,26 +28,7 @@ QByteArray oldFirmware()
 
 } // namespace
 
-// Holds the shared testbed mutex, when there is one, around umockdev_testbed_* calls.
-class TestbedLock
-{
-public:
-    explicit TestbedLock(std::mutex* mutex) : mutex(mutex)
-    {
-        if (mutex)
-            mutex->lock();
-    }
-    ~TestbedLock()
-    {
-        if (mutex)
-            mutex->unlock();
-    }
-    TestbedLock(const TestbedLock&) = delete;
-    TestbedLock& operator=(const TestbedLock&) = delete;
-
-private:
-    std::mutex* mutex;
-};
+using TestbedLock = hidraw::OptionalLock;
 
 WheelBootloaderModel::WheelBootloaderModel(UMockdevTestbed* testbed)
     : WheelBootloaderModel(testbed, Options())
@@ -74,6 +39,18 @@ WheelBootloaderModel::WheelBootloaderModel(UMockdevTestbed* testbed, const Optio
                                            std::mutex* testbedMutex)
     : testbed(testbed), options(options), testbedMutex(testbedMutex), flashContents(oldFirmware())
 {
+    // Bus 3 of a controller of its own, clear of the ports the camera emulation hands out.
+    identity.hidrawIndex = options.hidrawIndex;
+    identity.vendorId = VendorId;
+    identity.productId = ProductId;
+    identity.name = options.name;
+    identity.serial = options.serial;
+    identity.reportDescriptor = hidraw::vendorReportDescriptor(ReplySize, ReplySize);
+    identity.withUsbParent = options.withUsbParent;
+    identity.bus = 3;
+    identity.port = options.hidrawIndex + 1;
+    identity.devnum = options.hidrawIndex + 2;
+    identity.hidSequence = options.hidrawIndex + 1;
     handler = umockdev_ioctl_base_new();
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), this);
     g_signal_connect(handler, "handle-write", G_CALLBACK(onWrite), this);
@@ -143,70 +120,12 @@ void WheelBootloaderModel::runTasks()
 
 QString WheelBootloaderModel::devicePath() const
 {
-    return QStringLiteral("/dev/hidraw%1").arg(options.hidrawIndex);
-}
-
-// Bus 3 of a controller of its own, clear of the ports the camera emulation hands out.
-static QString usbDevicePath(int index)
-{
-    return QStringLiteral("/sys/devices/pci0000:00/0000:00:1a.0/usb3/3-%1").arg(index + 1);
-}
-
-static QString hidDevicePath(int index, bool withUsb)
-{
-    const QString id = QStringLiteral("0003:A0A0:F000.%1").arg(index + 1, 4, 16, QLatin1Char('0')).toUpper();
-    if (withUsb)
-        return usbDevicePath(index) + QStringLiteral("/3-%1:1.0/").arg(index + 1) + id;
-    return QStringLiteral("/sys/devices/virtual/misc/uhid/") + id;
+    return identity.devicePath();
 }
 
 QString WheelBootloaderModel::sysfsPath() const
 {
-    return hidDevicePath(options.hidrawIndex, options.withUsbParent) +
-           QStringLiteral("/hidraw/hidraw%1").arg(options.hidrawIndex);
-}
-
-QByteArray WheelBootloaderModel::deviceRecord() const
-{
-    const int index = options.hidrawIndex;
-    const QByteArray hid = hidDevicePath(index, options.withUsbParent).mid(4).toLatin1(); // without /sys
-    QByteArray descriptor;
-    for (uint8_t b : reportDescriptor)
-        descriptor += QByteArray::number(b, 16).rightJustified(2, '0') + ' ';
-
-    QByteArray record;
-    record += "P: " + sysfsPath().mid(4).toLatin1() + "\n";
-    record += "E: DEVNAME=" + devicePath().toLatin1() + "\n";
-    record += "E: SUBSYSTEM=hidraw\n";
-    record += "E: MAJOR=241\nE: MINOR=" + QByteArray::number(index) + "\n";
-    record += "A: dev=241:" + QByteArray::number(index) + "\n";
-    record += "L: device=../..\n\n"; // hidapi reads the parent's uevent through this link when filtering
-
-    record += "P: " + hid + "\n";
-    record += "E: DRIVER=hid-generic\n";
-    record += "E: HID_ID=0003:0000A0A0:0000F000\n";
-    record += "E: HID_NAME=" + options.name + "\n";
-    record += "E: HID_UNIQ=" + options.serial + "\n";
-    record += "E: SUBSYSTEM=hid\n";
-    record += "H: report_descriptor=" + descriptor.trimmed() + "\n\n";
-
-    if (options.withUsbParent) {
-        const QByteArray usb = usbDevicePath(index).mid(4).toLatin1();
-        record += "P: " + usb + "/3-" + QByteArray::number(index + 1) + ":1.0\n";
-        record += "E: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\n";
-        record += "A: bInterfaceNumber=00\nA: bInterfaceClass=03\n\n";
-
-        record += "P: " + usb + "\n";
-        record += "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n";
-        record += "E: PRODUCT=a0a0/f000/100\n";
-        record += "A: idVendor=a0a0\nA: idProduct=f000\nA: bcdDevice=0100\n";
-        record += "A: manufacturer=Quenvor\n";
-        record += "A: product=" + options.name + "\n";
-        record += "A: serial=" + options.serial + "\n";
-        record += "A: busnum=3\nA: devnum=" + QByteArray::number(index + 2) + "\n";
-        record += "A: speed=12\n\n";
-    }
-    return record;
+    return identity.sysfsPath();
 }
 
 bool WheelBootloaderModel::plug()
@@ -219,20 +138,9 @@ bool WheelBootloaderModel::plug()
         std::lock_guard<std::mutex> lock(mutex);
         if (present)
             return false;
-        QDir().mkpath(QFileInfo(fifoPath).absolutePath());
-        ::unlink(fifo.constData());
-        if (::mkfifo(fifo.constData(), 0666) != 0) {
-            qWarning("WheelBootloaderModel: mkfifo %s: %s", fifo.constData(), strerror(errno));
+        fifoFd = hidraw::openPacketFifo(fifoPath);
+        if (fifoFd < 0)
             return false;
-        }
-        // Opened read-write so that it never blocks and never sees a broken pipe; O_DIRECT makes each
-        // write one packet, so every reply is read back as exactly one report.
-        fifoFd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fifoFd < 0 || ::fcntl(fifoFd, F_SETFL, O_RDWR | O_NONBLOCK | O_DIRECT) != 0) {
-            qWarning("WheelBootloaderModel: cannot open %s: %s", fifo.constData(), strerror(errno));
-            closeNodeLocked();
-            return false;
-        }
         present = true;
         newFirmware = false;
     }
@@ -241,7 +149,7 @@ bool WheelBootloaderModel::plug()
     bool added = false;
     {
         TestbedLock lock(testbedMutex);
-        added = umockdev_testbed_add_from_string(testbed, deviceRecord().constData(), &error);
+        added = umockdev_testbed_add_from_string(testbed, identity.record().constData(), &error);
     }
     if (!added) {
         qWarning("WheelBootloaderModel: cannot add the device: %s", error ? error->message : "");
@@ -280,10 +188,7 @@ void WheelBootloaderModel::unplug()
 // The node goes at once, so that clients see the departure; the caller holds `mutex`.
 void WheelBootloaderModel::closeNodeLocked()
 {
-    ::unlink(QFile::encodeName(fifoPath).constData());
-    if (fifoFd >= 0)
-        ::close(fifoFd);
-    fifoFd = -1;
+    hidraw::closePacketFifo(fifoPath, fifoFd);
 }
 
 void WheelBootloaderModel::finishPendingRemoval()
@@ -297,11 +202,7 @@ void WheelBootloaderModel::finishPendingRemoval()
 // mutex too when lockTestbed is false.
 void WheelBootloaderModel::removeFromTestbed(bool lockTestbed)
 {
-    QStringList paths{sysfsPath(), hidDevicePath(options.hidrawIndex, options.withUsbParent)};
-    if (options.withUsbParent) {
-        paths << usbDevicePath(options.hidrawIndex) + QStringLiteral("/3-%1:1.0").arg(options.hidrawIndex + 1)
-              << usbDevicePath(options.hidrawIndex);
-    }
+    const QStringList paths = identity.paths();
     TestbedLock lock(lockTestbed ? testbedMutex : nullptr);
     umockdev_testbed_uevent(testbed, sysfsPath().toLatin1().constData(), "remove");
     for (const QString& path : paths)
@@ -386,24 +287,8 @@ int WheelBootloaderModel::onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* clien
     return static_cast<WheelBootloaderModel*>(self)->handleWrite(client);
 }
 
-// Copies bytes into the client's buffer behind the ioctl argument.
-static bool putIoctlData(UMockdevIoctlClient* client, const void* bytes, size_t length)
-{
-    GError* error = nullptr;
-    UMockdevIoctlData* data =
-        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, length, &error);
-    if (!data) {
-        g_clear_error(&error);
-        return false;
-    }
-    memcpy(data->data, bytes, length);
-    g_object_unref(data);
-    return true;
-}
-
 bool WheelBootloaderModel::handleIoctl(UMockdevIoctlClient* client)
 {
-    const unsigned long request = umockdev_ioctl_client_get_request(client);
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!present) {
@@ -411,36 +296,7 @@ bool WheelBootloaderModel::handleIoctl(UMockdevIoctlClient* client)
             return true;
         }
     }
-    bool done = false;
-    long result = 0;
-    if (request == HIDIOCGRDESCSIZE) {
-        const int size = sizeof(reportDescriptor);
-        done = putIoctlData(client, &size, sizeof size);
-    } else if (request == HIDIOCGRDESC) {
-        hidraw_report_descriptor descriptor{};
-        descriptor.size = sizeof(reportDescriptor);
-        memcpy(descriptor.value, reportDescriptor, sizeof(reportDescriptor));
-        done = putIoctlData(client, &descriptor, sizeof descriptor);
-    } else if (request == HIDIOCGRAWINFO) {
-        hidraw_devinfo info{};
-        info.bustype = BUS_USB;
-        info.vendor = int16_t(VendorId);
-        info.product = int16_t(ProductId);
-        done = putIoctlData(client, &info, sizeof info);
-    } else if (_IOC_TYPE(request) == 'H' && _IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0))) {
-        const size_t room = _IOC_SIZE(request);
-        QByteArray name = options.name.left(int(room > 0 ? room - 1 : 0));
-        name.append('\0');
-        done = room > 0 && putIoctlData(client, name.constData(), size_t(name.size()));
-        result = name.size();
-    } else {
-        umockdev_ioctl_client_complete(client, -1, ENOTTY);
-        return true;
-    }
-    if (done)
-        umockdev_ioctl_client_complete(client, result, 0);
-    else
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
+    hidraw::answerIoctl(client, identity);
     return true;
 }
 

@@ -11,6 +11,8 @@
 #ifndef WHEELBOOTLOADERMODEL_H
 #define WHEELBOOTLOADERMODEL_H
 
+#include "hidrawnode.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -114,10 +116,10 @@ private:
     void removeFromTestbed(bool lockTestbed);
     void finishPendingRemoval();
     void runTasks();
-    QByteArray deviceRecord() const;
 
     UMockdevTestbed* testbed;
     Options options;
+    hidraw::Identity identity;
     std::mutex* testbedMutex;
     UMockdevIoctlBase* handler = nullptr;
     QString fifoPath;
