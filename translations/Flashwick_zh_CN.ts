@@ -480,7 +480,7 @@ Continue?</source>
         <source>Please unplug the camera,
 and re-plug to host!</source>
         <translation>请拔下相机，
-然后重新插入主机！</translation>
+然后重新连接到主机！</translation>
     </message>
     <message>
         <source>Write Failed</source>
@@ -772,7 +772,7 @@ Do you want to try again?
         <source>Can not find the bootloader,
 Please re-plug the wheel to host!</source>
         <translation>找不到引导程序，
-请将滤镜轮重新插入主机！</translation>
+请将滤镜轮重新连接到主机！</translation>
     </message>
     <message>
         <source>Start to Write FW to wheel</source>
@@ -785,7 +785,7 @@ Please re-plug the wheel to host!</source>
     <message>
         <source>Please re-plug the wheel to host!
 (If moving, wait for it to stop moving)</source>
-        <translation>请将滤镜轮重新插入主机！
+        <translation>请将滤镜轮重新连接到主机！
 （如果滤镜轮正在转动，请等待其停止）</translation>
     </message>
     <message>
