@@ -5,841 +5,853 @@
     <name>AboutDialog</name>
     <message>
         <source>About...</source>
-        <translation type="unfinished"></translation>
+        <translation>关于</translation>
     </message>
     <message>
         <source>CameraFlashwick_V1.0.0</source>
-        <translation type="unfinished"></translation>
+        <translation>CameraFlashwick_V1.0.0</translation>
     </message>
     <message>
         <source>website:</source>
-        <translation type="unfinished"></translation>
+        <translation>官网：</translation>
     </message>
     <message>
         <source>support:</source>
-        <translation type="unfinished"></translation>
+        <translation>技术支持：</translation>
     </message>
     <message>
         <source>facebook:</source>
-        <translation type="unfinished"></translation>
+        <translation>交流：</translation>
     </message>
     <message>
         <source>Copyright © Quenvor. All rights reserved.</source>
-        <translation type="unfinished"></translation>
+        <translation>版权所有 © Quenvor，保留所有权利。</translation>
     </message>
 </context>
 <context>
     <name>MainWindow</name>
     <message>
         <source>CameraFlashwick</source>
-        <translation type="unfinished"></translation>
+        <translation>CameraFlashwick</translation>
     </message>
     <message>
         <source>Quenvor</source>
-        <translation type="unfinished"></translation>
+        <translation>Quenvor</translation>
     </message>
     <message>
         <source>firmware download page...</source>
-        <translation type="unfinished"></translation>
+        <translation>固件下载页面…</translation>
     </message>
     <message>
         <source>settings</source>
-        <translation type="unfinished"></translation>
+        <translation>设置</translation>
     </message>
     <message>
         <source>...</source>
-        <translation type="unfinished"></translation>
+        <translation>...</translation>
     </message>
     <message>
         <source>Camera</source>
-        <translation type="unfinished"></translation>
+        <translation>相机</translation>
     </message>
     <message>
         <source>Connected Camera:</source>
-        <translation type="unfinished"></translation>
+        <translation>已连接相机：</translation>
     </message>
     <message>
         <source>switch camera</source>
-        <translation type="unfinished"></translation>
+        <translation>切换相机</translation>
     </message>
     <message>
         <source>scan and refresh connected cameras</source>
-        <translation type="unfinished"></translation>
+        <translation>扫描并刷新已连接的相机</translation>
     </message>
     <message>
         <source>Refresh</source>
-        <translation type="unfinished"></translation>
+        <translation>刷新</translation>
     </message>
     <message>
         <source>reboot the camera firmware</source>
-        <translation type="unfinished"></translation>
+        <translation>重启相机固件</translation>
     </message>
     <message>
         <source>Reset FX</source>
-        <translation type="unfinished"></translation>
+        <translation>复位 FX</translation>
     </message>
     <message>
         <source>Current Camera Info</source>
-        <translation type="unfinished"></translation>
+        <translation>当前相机信息</translation>
     </message>
     <message>
         <source>FW Version: </source>
-        <translation type="unfinished"></translation>
+        <translation>固件版本：</translation>
     </message>
     <message>
         <source>V0.0</source>
-        <translation type="unfinished"></translation>
+        <translation>V0.0</translation>
     </message>
     <message>
         <source>FPGA Version: </source>
-        <translation type="unfinished"></translation>
+        <translation>FPGA 版本：</translation>
     </message>
     <message>
         <source>V0.0.0.0</source>
-        <translation type="unfinished"></translation>
+        <translation>V0.0.0.0</translation>
     </message>
     <message>
         <source>Connection:</source>
-        <translation type="unfinished"></translation>
+        <translation>连接：</translation>
     </message>
     <message>
         <source>USB3.0</source>
-        <translation type="unfinished"></translation>
+        <translation>USB3.0</translation>
     </message>
     <message>
         <source>SN:</source>
-        <translation type="unfinished"></translation>
+        <translation>序列号：</translation>
     </message>
     <message>
         <source>00000000000000000000</source>
-        <translation type="unfinished"></translation>
+        <translation>00000000000000000000</translation>
     </message>
     <message>
         <source>copy SN of camera to clipboard</source>
-        <translation type="unfinished"></translation>
+        <translation>将相机序列号复制到剪贴板</translation>
     </message>
     <message>
         <source>Copy</source>
-        <translation type="unfinished"></translation>
+        <translation>复制</translation>
     </message>
     <message>
         <source>Update</source>
-        <translation type="unfinished"></translation>
+        <translation>升级</translation>
     </message>
     <message>
         <source>select a firmware file(*.img)</source>
-        <translation type="unfinished"></translation>
+        <translation>选择固件文件(*.img)</translation>
     </message>
     <message>
         <source>Select FW File</source>
-        <translation type="unfinished"></translation>
+        <translation>选择固件文件</translation>
     </message>
     <message>
         <source>write firmware to camera</source>
-        <translation type="unfinished"></translation>
+        <translation>将固件写入相机</translation>
     </message>
     <message>
         <source>Write FW</source>
-        <translation type="unfinished"></translation>
+        <translation>写入固件</translation>
     </message>
     <message>
         <source>path to the firmware file</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件路径</translation>
     </message>
     <message>
         <source>recommend that don&apos;t contain spaces or special characters in the path</source>
-        <translation type="unfinished"></translation>
+        <translation>建议路径中不要包含空格或特殊字符</translation>
     </message>
     <message>
         <source>select a FPGA file(*.bit)</source>
-        <translation type="unfinished"></translation>
+        <translation>选择 FPGA 文件(*.bit)</translation>
     </message>
     <message>
         <source>Select FPGA File</source>
-        <translation type="unfinished"></translation>
+        <translation>选择 FPGA 文件</translation>
     </message>
     <message>
         <source>write FPGA to camera</source>
-        <translation type="unfinished"></translation>
+        <translation>将 FPGA 写入相机</translation>
     </message>
     <message>
         <source>Write FPGA</source>
-        <translation type="unfinished"></translation>
+        <translation>写入 FPGA</translation>
     </message>
     <message>
         <source>path to the FPGA file</source>
-        <translation type="unfinished"></translation>
+        <translation>FPGA 文件路径</translation>
     </message>
     <message>
         <source>Writing Progress:</source>
-        <translation type="unfinished"></translation>
+        <translation>写入进度：</translation>
     </message>
     <message>
         <source>writing progress</source>
-        <translation type="unfinished"></translation>
+        <translation>写入进度</translation>
     </message>
     <message>
         <source>Filter Wheel</source>
-        <translation type="unfinished"></translation>
+        <translation>滤镜轮</translation>
     </message>
     <message>
         <source>Connected ZW:</source>
-        <translation type="unfinished"></translation>
+        <translation>已连接 ZW：</translation>
     </message>
     <message>
         <source>switch wheel</source>
-        <translation type="unfinished"></translation>
+        <translation>切换滤镜轮</translation>
     </message>
     <message>
         <source>scan and refresh connected wheels</source>
-        <translation type="unfinished"></translation>
+        <translation>扫描并刷新已连接的滤镜轮</translation>
     </message>
     <message>
         <source>Goto:</source>
-        <translation type="unfinished"></translation>
+        <translation>转到：</translation>
     </message>
     <message>
         <source>go to position</source>
-        <translation type="unfinished"></translation>
+        <translation>转到指定孔位</translation>
     </message>
     <message>
         <source>set the wheel to unidirectional</source>
-        <translation type="unfinished"></translation>
+        <translation>将滤镜轮设为单向转动</translation>
     </message>
     <message>
         <source>One-Way</source>
-        <translation type="unfinished"></translation>
+        <translation>单向</translation>
     </message>
     <message>
         <source>reset the wheel</source>
-        <translation type="unfinished"></translation>
+        <translation>复位滤镜轮</translation>
     </message>
     <message>
         <source>Reset</source>
-        <translation type="unfinished"></translation>
+        <translation>复位</translation>
     </message>
     <message>
         <source>Current ZW Info</source>
-        <translation type="unfinished"></translation>
+        <translation>当前 ZW 信息</translation>
     </message>
     <message>
         <source>FW Version:</source>
-        <translation type="unfinished"></translation>
+        <translation>固件版本：</translation>
     </message>
     <message>
         <source>V1.0</source>
-        <translation type="unfinished"></translation>
+        <translation>V1.0</translation>
     </message>
     <message>
         <source>Position Count:</source>
-        <translation type="unfinished"></translation>
+        <translation>孔位数：</translation>
     </message>
     <message>
         <source>0</source>
-        <translation type="unfinished"></translation>
+        <translation>0</translation>
     </message>
     <message>
         <source>000000000000000000000000</source>
-        <translation type="unfinished"></translation>
+        <translation>000000000000000000000000</translation>
     </message>
     <message>
         <source>copy SN of wheel to clipboard</source>
-        <translation type="unfinished"></translation>
+        <translation>将滤镜轮序列号复制到剪贴板</translation>
     </message>
     <message>
         <source>select a firmware file(*.hex)</source>
-        <translation type="unfinished"></translation>
+        <translation>选择固件文件(*.hex)</translation>
     </message>
     <message>
         <source>write firmware to filter wheel</source>
-        <translation type="unfinished"></translation>
+        <translation>将固件写入滤镜轮</translation>
     </message>
     <message>
         <source>Motor</source>
-        <translation type="unfinished"></translation>
+        <translation>电机</translation>
     </message>
     <message>
         <source>What&apos;s this?</source>
-        <translation type="unfinished"></translation>
+        <translation>这是什么？</translation>
     </message>
     <message>
         <source>Read Motor Info</source>
-        <translation type="unfinished"></translation>
+        <translation>读取电机信息</translation>
     </message>
     <message>
         <source>Set Motor Power</source>
-        <translation type="unfinished"></translation>
+        <translation>设置电机功率</translation>
     </message>
     <message>
         <source>Default</source>
-        <translation type="unfinished"></translation>
+        <translation>默认</translation>
     </message>
     <message>
         <source>High</source>
-        <translation type="unfinished"></translation>
+        <translation>高</translation>
     </message>
     <message>
         <source>Max</source>
-        <translation type="unfinished"></translation>
+        <translation>最大</translation>
     </message>
     <message>
         <source>firmwares download page...</source>
-        <translation type="unfinished"></translation>
+        <translation>固件下载页面…</translation>
     </message>
     <message>
         <source>Light</source>
-        <translation type="unfinished"></translation>
+        <translation>浅色</translation>
     </message>
     <message>
         <source>Dark</source>
-        <translation type="unfinished"></translation>
+        <translation>深色</translation>
     </message>
     <message>
         <source>Need To Know</source>
-        <translation type="unfinished"></translation>
+        <translation>注意事项</translation>
     </message>
     <message>
         <source>About...</source>
-        <translation type="unfinished"></translation>
+        <translation>关于…</translation>
     </message>
     <message>
         <source>Check Update</source>
-        <translation type="unfinished"></translation>
+        <translation>检查更新</translation>
     </message>
     <message>
         <source>Theme</source>
-        <translation type="unfinished"></translation>
+        <translation>主题</translation>
     </message>
     <message>
         <source>Writing in Progress</source>
-        <translation type="unfinished"></translation>
+        <translation>正在写入</translation>
     </message>
     <message>
         <source>A firmware write is still running. Do not unplug the device.
 Close Flashwick as soon as the write has finished?</source>
-        <translation type="unfinished"></translation>
+        <translation>固件仍在写入中，请勿拔出设备。
+是否在写入完成后立即关闭 Flashwick？</translation>
     </message>
     <message>
         <source>Flashwick will close when the write has finished.</source>
-        <translation type="unfinished"></translation>
+        <translation>写入完成后 Flashwick 将自动关闭。</translation>
     </message>
     <message>
         <source>Get Connnected Camera...</source>
-        <translation type="unfinished"></translation>
+        <translation>正在获取已连接的相机…</translation>
     </message>
     <message>
         <source>Detect %1 Camera(s)...</source>
-        <translation type="unfinished"></translation>
+        <translation>检测到 %1 台相机…</translation>
     </message>
     <message>
         <source>ERROR: Open Camera Failed!!!, Please Refresh Camera!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：打开相机失败！请刷新相机列表！</translation>
     </message>
     <message>
         <source>Close QVR Camera(%1):!</source>
-        <translation type="unfinished"></translation>
+        <translation>关闭 QVR 相机(%1)！</translation>
     </message>
     <message>
         <source>ERROR: Open %1 failed!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：打开 %1 失败！</translation>
     </message>
     <message>
         <source>Open QVR Camera(%1), Path: %2!</source>
-        <translation type="unfinished"></translation>
+        <translation>已打开 QVR 相机(%1)，路径：%2</translation>
     </message>
     <message>
         <source>Waiting...</source>
-        <translation type="unfinished"></translation>
+        <translation>等待中…</translation>
     </message>
     <message>
         <source>Reset FX3 OK</source>
-        <translation type="unfinished"></translation>
+        <translation>FX3 复位成功</translation>
     </message>
     <message>
         <source>Reset FX3 failed!</source>
-        <translation type="unfinished"></translation>
+        <translation>FX3 复位失败！</translation>
     </message>
     <message>
         <source>Camera was not opened</source>
-        <translation type="unfinished"></translation>
+        <translation>相机未打开</translation>
     </message>
     <message>
         <source>SN of camera be copied to clipboard!</source>
-        <translation type="unfinished"></translation>
+        <translation>相机序列号已复制到剪贴板！</translation>
     </message>
     <message>
         <source>Select Firmware File</source>
-        <translation type="unfinished"></translation>
+        <translation>选择固件文件</translation>
     </message>
     <message>
         <source>FW (*.img)</source>
-        <translation type="unfinished"></translation>
+        <translation>固件 (*.img)</translation>
     </message>
     <message>
         <source>FPGA (*.bit)</source>
-        <translation type="unfinished"></translation>
+        <translation>FPGA (*.bit)</translation>
     </message>
     <message>
         <source>Risk Warning</source>
-        <translation type="unfinished"></translation>
+        <translation>风险警告</translation>
     </message>
     <message>
         <source>Please don&apos;t unplug the camera from the host!</source>
-        <translation type="unfinished"></translation>
+        <translation>请勿将相机从主机上拔下！</translation>
     </message>
     <message>
         <source>During writing, make sure the connection between camera and host is stable.</source>
-        <translation type="unfinished"></translation>
+        <translation>写入期间，请确保相机与主机之间的连接稳定。</translation>
     </message>
     <message>
         <source>Don&apos;t show again</source>
-        <translation type="unfinished"></translation>
+        <translation>不再显示</translation>
     </message>
     <message>
         <source>Writing FW...</source>
-        <translation type="unfinished"></translation>
+        <translation>正在写入固件…</translation>
     </message>
     <message>
         <source>Writing FPGA...</source>
-        <translation type="unfinished"></translation>
+        <translation>正在写入 FPGA…</translation>
     </message>
     <message>
         <source>ERROR: No Cameras!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：未找到相机！</translation>
     </message>
     <message>
         <source>ERROR: Please Select FW File(*.img)!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：请选择固件文件(*.img)！</translation>
     </message>
     <message>
         <source>ERROR: the FW file(*.img) is not exist!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：固件文件(*.img)不存在！</translation>
     </message>
     <message>
         <source>ERROR: Please Select FPGA File(*.bit)!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：请选择 FPGA 文件(*.bit)！</translation>
     </message>
     <message>
         <source>ERROR: the FPGA file(*.bit) is not exist!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：FPGA 文件(*.bit)不存在！</translation>
     </message>
     <message>
         <source>Update FPGA</source>
-        <translation type="unfinished"></translation>
+        <translation>升级 FPGA</translation>
     </message>
     <message>
         <source>Strongly recommended NOT to upgrade the FPGA,
 unless you understand the purpose of doing so.
 Continue?</source>
-        <translation type="unfinished"></translation>
+        <translation>强烈建议不要升级 FPGA，
+除非您清楚这样做的目的。
+是否继续？</translation>
     </message>
     <message>
         <source>Writing FW Successful!</source>
-        <translation type="unfinished"></translation>
+        <translation>固件写入成功！</translation>
     </message>
     <message>
         <source>Writing FPGA Successful!</source>
-        <translation type="unfinished"></translation>
+        <translation>FPGA 写入成功！</translation>
     </message>
     <message>
         <source>ERROR: Writing FW Failed!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：固件写入失败！</translation>
     </message>
     <message>
         <source>ERROR: Writing FPGA Failed!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：FPGA 写入失败！</translation>
     </message>
     <message>
         <source>Please unplug the camera and re-connnect to host!</source>
-        <translation type="unfinished"></translation>
+        <translation>请拔下相机，然后重新连接到主机！</translation>
     </message>
     <message>
         <source>Write FW Successful!</source>
-        <translation type="unfinished"></translation>
+        <translation>固件写入成功！</translation>
     </message>
     <message>
         <source>Write FPGA Successful!</source>
-        <translation type="unfinished"></translation>
+        <translation>FPGA 写入成功！</translation>
     </message>
     <message>
         <source>Write FW Failed!</source>
-        <translation type="unfinished"></translation>
+        <translation>固件写入失败！</translation>
     </message>
     <message>
         <source>Write FPGA Failed!</source>
-        <translation type="unfinished"></translation>
+        <translation>FPGA 写入失败！</translation>
     </message>
     <message>
         <source>Write Successfully</source>
-        <translation type="unfinished"></translation>
+        <translation>写入成功</translation>
     </message>
     <message>
         <source>Please unplug the camera,
 and re-plug to host!</source>
-        <translation type="unfinished"></translation>
+        <translation>请拔下相机，
+然后重新连接到主机！</translation>
     </message>
     <message>
         <source>Write Failed</source>
-        <translation type="unfinished"></translation>
+        <translation>写入失败</translation>
     </message>
     <message>
         <source>Please re-plug the camera,
 and try again!</source>
-        <translation type="unfinished"></translation>
+        <translation>请重新插拔相机，
+然后再试一次！</translation>
     </message>
     <message>
         <source>Get Connnected Wheel...</source>
-        <translation type="unfinished"></translation>
+        <translation>正在获取已连接的滤镜轮…</translation>
     </message>
     <message>
         <source>Detect %1 Wheel(s)...</source>
-        <translation type="unfinished"></translation>
+        <translation>检测到 %1 个滤镜轮…</translation>
     </message>
     <message>
         <source>ERROR: Open Filter Wheel Failed!!!, Please replug it! Code: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：打开滤镜轮失败！请重新插拔！错误码：%1</translation>
     </message>
     <message>
         <source>ERROR: Read Firmware Version Failed, Code: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：读取固件版本失败，错误码：%1</translation>
     </message>
     <message>
         <source>Failed to Self Test, Code: </source>
-        <translation type="unfinished"></translation>
+        <translation>启动自检失败，错误码：</translation>
     </message>
     <message>
         <source>Start to Self Testing!!!</source>
-        <translation type="unfinished"></translation>
+        <translation>开始自检！</translation>
     </message>
     <message>
         <source>Self Testing.......</source>
-        <translation type="unfinished"></translation>
+        <translation>正在自检……</translation>
     </message>
     <message>
         <source>Self Test Finished!!!</source>
-        <translation type="unfinished"></translation>
+        <translation>自检结束！</translation>
     </message>
     <message>
         <source>Self Test Error!!!</source>
-        <translation type="unfinished"></translation>
+        <translation>自检出错！</translation>
     </message>
     <message>
         <source>Self Test Error</source>
-        <translation type="unfinished"></translation>
+        <translation>自检出错</translation>
     </message>
     <message>
         <source>Self Test Error!
 Please test it again!</source>
-        <translation type="unfinished"></translation>
+        <translation>自检出错！
+请重新自检！</translation>
     </message>
     <message>
         <source>Self Test OK!!!</source>
-        <translation type="unfinished"></translation>
+        <translation>自检通过！</translation>
     </message>
     <message>
         <source>Self Test OK</source>
-        <translation type="unfinished"></translation>
+        <translation>自检通过</translation>
     </message>
     <message>
         <source>Please replugin the wheel!</source>
-        <translation type="unfinished"></translation>
+        <translation>请重新插拔滤镜轮！</translation>
     </message>
     <message>
         <source>Going to Position: </source>
-        <translation type="unfinished"></translation>
+        <translation>正在转到孔位：</translation>
     </message>
     <message>
         <source>Goto Position Failed, Code: </source>
-        <translation type="unfinished"></translation>
+        <translation>转到孔位失败，错误码：</translation>
     </message>
     <message>
         <source>Set One-Way OK!!!, Value: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>单向模式设置成功！值：%1</translation>
     </message>
     <message>
         <source>Failed to Set One-Way , Code: </source>
-        <translation type="unfinished"></translation>
+        <translation>单向模式设置失败，错误码：</translation>
     </message>
     <message>
         <source>Reset ZW OK!!!</source>
-        <translation type="unfinished"></translation>
+        <translation>ZW 复位成功！</translation>
     </message>
     <message>
         <source>Failed to Reset ZW, Code: </source>
-        <translation type="unfinished"></translation>
+        <translation>ZW 复位失败，错误码：</translation>
     </message>
     <message>
         <source>SN of wheel be copied to clipboard!</source>
-        <translation type="unfinished"></translation>
+        <translation>滤镜轮序列号已复制到剪贴板！</translation>
     </message>
     <message>
         <source>ERROR: no wheels!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：未找到滤镜轮！</translation>
     </message>
     <message>
         <source>Wheel has an error, can not set the power of motor!</source>
-        <translation type="unfinished"></translation>
+        <translation>滤镜轮存在错误，无法设置电机功率！</translation>
     </message>
     <message>
         <source>Please try to eliminate this error and make the wheel work properly: </source>
-        <translation type="unfinished"></translation>
+        <translation>请尝试排除此错误，使滤镜轮恢复正常工作：</translation>
     </message>
     <message>
         <source>1. Try loosening the center screws of the filter plate.</source>
-        <translation type="unfinished"></translation>
+        <translation>1. 尝试拧松滤镜盘中心的螺丝。</translation>
     </message>
     <message>
         <source>2. If the weather is cold, bring the wheel to a warm environment.</source>
-        <translation type="unfinished"></translation>
+        <translation>2. 如果天气寒冷，请将滤镜轮移到温暖的环境中。</translation>
     </message>
     <message>
         <source>If the problem is not solved, please contact our support: </source>
-        <translation type="unfinished"></translation>
+        <translation>如果问题仍未解决，请联系我们的技术支持：</translation>
     </message>
     <message>
         <source>Wheel Error</source>
-        <translation type="unfinished"></translation>
+        <translation>滤镜轮错误</translation>
     </message>
     <message>
         <source>Wheel has an error, please check the suggestions in the log.</source>
-        <translation type="unfinished"></translation>
+        <translation>滤镜轮存在错误，请查看日志中的建议。</translation>
     </message>
     <message>
         <source>Setting the motor power...</source>
-        <translation type="unfinished"></translation>
+        <translation>正在设置电机功率…</translation>
     </message>
     <message>
         <source>Set motor power failed!!!</source>
-        <translation type="unfinished"></translation>
+        <translation>电机功率设置失败！</translation>
     </message>
     <message>
         <source>Set the motor running power OK: </source>
-        <translation type="unfinished"></translation>
+        <translation>电机运行功率设置成功：</translation>
     </message>
     <message>
         <source>Set motor running speed OK.</source>
-        <translation type="unfinished"></translation>
+        <translation>电机运行速度设置成功。</translation>
     </message>
     <message>
         <source>Set motor running speed failed!!!</source>
-        <translation type="unfinished"></translation>
+        <translation>电机运行速度设置失败！</translation>
     </message>
     <message>
         <source>Wheel is saving changes...</source>
-        <translation type="unfinished"></translation>
+        <translation>滤镜轮正在保存更改…</translation>
     </message>
     <message>
         <source>Save successfully.</source>
-        <translation type="unfinished"></translation>
+        <translation>保存成功。</translation>
     </message>
     <message>
         <source>Set motor power successfully.</source>
-        <translation type="unfinished"></translation>
+        <translation>电机功率设置成功。</translation>
     </message>
     <message>
         <source>Save failed!!!</source>
-        <translation type="unfinished"></translation>
+        <translation>保存失败！</translation>
     </message>
     <message>
         <source>Why set the motor power:</source>
-        <translation type="unfinished"></translation>
+        <translation>为什么要设置电机功率：</translation>
     </message>
     <message>
         <source>  Due to the different usage environments (such as very cold weather), the rotating shaft of the filter wheel may increase the friction, which may cause it to fail to move or the slot positions to be misaligned.</source>
-        <translation type="unfinished"></translation>
+        <translation>  由于使用环境不同（例如天气非常寒冷），滤镜轮转轴的摩擦力可能会增大，从而导致滤镜轮无法转动或孔位无法对准。</translation>
     </message>
     <message>
         <source>  Increasing the power of the filter wheel motor can solve this problem, however, this requires the USB port of host to have sufficient power supply capacity. If the USB port does not provide sufficient power, increasing the motor power may not have any effect.</source>
-        <translation type="unfinished"></translation>
+        <translation>  提高滤镜轮电机的功率可以解决这个问题，但这要求主机的 USB 端口具有足够的供电能力。如果 USB 端口供电不足，提高电机功率可能不会有任何效果。</translation>
     </message>
     <message>
         <source>If there is nothing wrong with your filter wheel, it is recommended not to change the motor power.</source>
-        <translation type="unfinished"></translation>
+        <translation>如果您的滤镜轮工作正常，建议不要更改电机功率。</translation>
     </message>
     <message>
         <source>FW (*.hex)</source>
-        <translation type="unfinished"></translation>
+        <translation>固件 (*.hex)</translation>
     </message>
     <message>
         <source>wheel firmware version NOT compatibilty!</source>
-        <translation type="unfinished"></translation>
+        <translation>滤镜轮固件版本不兼容！</translation>
     </message>
     <message>
         <source>Version Compatibility</source>
-        <translation type="unfinished"></translation>
+        <translation>版本兼容性</translation>
     </message>
     <message>
         <source>The firmware version is incompatible!
 Please select the v%1.x version firmware</source>
-        <translation type="unfinished"></translation>
+        <translation>固件版本不兼容！
+请选择 v%1.x 版本的固件</translation>
     </message>
     <message>
         <source>wheel firmware version compatibilty!</source>
-        <translation type="unfinished"></translation>
+        <translation>滤镜轮固件版本兼容！</translation>
     </message>
     <message>
         <source>Please don&apos;t unplug the filter wheel from the host!</source>
-        <translation type="unfinished"></translation>
+        <translation>请勿将滤镜轮从主机上拔下！</translation>
     </message>
     <message>
         <source>During writing, make sure the connection between filter wheel and host is stable.</source>
-        <translation type="unfinished"></translation>
+        <translation>写入期间，请确保滤镜轮与主机之间的连接稳定。</translation>
     </message>
     <message>
         <source>ERROR: Scan ZW bootloader failed!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：扫描 ZW 引导程序失败！</translation>
     </message>
     <message>
         <source>ERROR: Open ZW bootloader failed!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：打开 ZW 引导程序失败！</translation>
     </message>
     <message>
         <source>ERROR: Set data to ZW bootloader failed!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：向 ZW 引导程序载入固件数据失败！</translation>
     </message>
     <message>
         <source>Scan ZW bootloader OK!</source>
-        <translation type="unfinished"></translation>
+        <translation>扫描 ZW 引导程序成功！</translation>
     </message>
     <message>
         <source>ERROR: please select firmware file(*.hex)!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：请选择固件文件(*.hex)！</translation>
     </message>
     <message>
         <source>ERROR: the firmware file(*.hex) is not exist!</source>
-        <translation type="unfinished"></translation>
+        <translation>错误：固件文件(*.hex)不存在！</translation>
     </message>
     <message>
         <source>Reading and parsing the firmware file, please wait....</source>
-        <translation type="unfinished"></translation>
+        <translation>正在读取并解析固件文件，请稍候…</translation>
     </message>
     <message>
         <source>Start to back to bootloader</source>
-        <translation type="unfinished"></translation>
+        <translation>开始进入引导程序</translation>
     </message>
     <message>
         <source>Failed to back to boolloader!</source>
-        <translation type="unfinished"></translation>
+        <translation>进入引导程序失败！</translation>
     </message>
     <message>
         <source>Failed to back to boolloader, Code: </source>
-        <translation type="unfinished"></translation>
+        <translation>进入引导程序失败，错误码：</translation>
     </message>
     <message>
         <source>Back to boolloader OK!</source>
-        <translation type="unfinished"></translation>
+        <translation>已进入引导程序！</translation>
     </message>
     <message>
         <source>Start to scan bootloader</source>
-        <translation type="unfinished"></translation>
+        <translation>开始扫描引导程序</translation>
     </message>
     <message>
         <source>Please wait, bootloader is being scanned...</source>
-        <translation type="unfinished"></translation>
+        <translation>请稍候，正在扫描引导程序…</translation>
     </message>
     <message>
         <source>The Firmware File Error</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件错误</translation>
     </message>
     <message>
         <source>Wrong firmware file(*.hex), can not write to wheel.</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件(*.hex)有误，无法写入滤镜轮。</translation>
     </message>
     <message>
         <source>Try Again?</source>
-        <translation type="unfinished"></translation>
+        <translation>是否重试？</translation>
     </message>
     <message>
         <source>The system may be recognizing the bootloader of the wheel.
 Do you want to try again?
 (If it still doesn&apos;t work after several attempts, please re-plug the wheel.)</source>
-        <translation type="unfinished"></translation>
+        <translation>系统可能正在识别滤镜轮的引导程序。
+是否重试？
+（如果多次尝试后仍然无效，请重新插拔滤镜轮。）</translation>
     </message>
     <message>
         <source>Re-plug Wheel</source>
-        <translation type="unfinished"></translation>
+        <translation>重新插拔滤镜轮</translation>
     </message>
     <message>
         <source>Can not find the bootloader,
 Please re-plug the wheel to host!</source>
-        <translation type="unfinished"></translation>
+        <translation>找不到引导程序，
+请将滤镜轮重新连接到主机！</translation>
     </message>
     <message>
         <source>Start to Write FW to wheel</source>
-        <translation type="unfinished"></translation>
+        <translation>开始向滤镜轮写入固件</translation>
     </message>
     <message>
         <source>Start to Write FW...</source>
-        <translation type="unfinished"></translation>
+        <translation>开始写入固件…</translation>
     </message>
     <message>
         <source>Please re-plug the wheel to host!
 (If moving, wait for it to stop moving)</source>
-        <translation type="unfinished"></translation>
+        <translation>请将滤镜轮重新连接到主机！
+（如果滤镜轮正在转动，请等待其停止）</translation>
     </message>
     <message>
         <source>Please re-plug the wheel,
 and try again!</source>
-        <translation type="unfinished"></translation>
+        <translation>请重新插拔滤镜轮，
+然后再试一次！</translation>
     </message>
     <message>
         <source>Parse firmware file OK!</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件解析成功！</translation>
     </message>
     <message>
         <source>Parse firmware file error: PARSE_OPEN_ERROR!!!</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件解析错误：PARSE_OPEN_ERROR！</translation>
     </message>
     <message>
         <source>Parse firmware file error: PARSE_ENDLINE_ERROR!!! Code: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件解析错误：PARSE_ENDLINE_ERROR！代码：%1</translation>
     </message>
     <message>
         <source>Parse firmware file error: PARSE_FORMAT_ERROR!!! Code: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件解析错误：PARSE_FORMAT_ERROR！代码：%1</translation>
     </message>
     <message>
         <source>Parse firmware file error: PARSE_DATA_LEN_ERROR!!! Code: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件解析错误：PARSE_DATA_LEN_ERROR！代码：%1</translation>
     </message>
     <message>
         <source>Parse firmware file error: PARSE_CHECKSUM_ERROR!!! Code: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件解析错误：PARSE_CHECKSUM_ERROR！代码：%1</translation>
     </message>
     <message>
         <source>Parse firmware file errorr: PARSE_FORMAT_ERROR!!! Code: 04</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件解析错误：PARSE_FORMAT_ERROR！代码：04</translation>
     </message>
 </context>
 <context>
     <name>NeedToKnowDialog</name>
     <message>
         <source>Need To Know</source>
-        <translation type="unfinished"></translation>
+        <translation>注意事项</translation>
     </message>
     <message>
         <source>Don&apos;t Show Again</source>
-        <translation type="unfinished"></translation>
+        <translation>不再显示</translation>
     </message>
     <message>
         <source>OK</source>
-        <translation type="unfinished"></translation>
+        <translation>确定</translation>
     </message>
     <message>
         <source>If your device (camera, filter wheel, etc.) is working fine, you should not upgrade the firmware.</source>
-        <translation type="unfinished"></translation>
+        <translation>如果您的设备（相机、滤镜轮等）工作正常，请不要升级固件。</translation>
     </message>
     <message>
         <source>When upgrading the firmware of the device, please keep the connection between the device and the host stable. During the upgrade process, if the connection with the host is disconnected, the device may become unusable.</source>
-        <translation type="unfinished"></translation>
+        <translation>升级设备固件时，请保持设备与主机之间的连接稳定。升级过程中如果与主机的连接断开，设备可能会无法使用。</translation>
     </message>
     <message>
         <source>Please select the firmware that corresponds to your device, writing the wrong firmware to your device can cause it to work improperly.</source>
-        <translation type="unfinished"></translation>
+        <translation>请选择与您的设备相对应的固件，向设备写入错误的固件可能导致设备无法正常工作。</translation>
     </message>
     <message>
         <source>If you have any questions about upgrading firmware, please contact us: </source>
-        <translation type="unfinished"></translation>
+        <translation>如果您对固件升级有任何疑问，请联系我们：</translation>
     </message>
 </context>
 </TS>
