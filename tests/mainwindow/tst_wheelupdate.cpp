@@ -1,0 +1,322 @@
+// Wheel firmware update workflow on an emulated wheel and its emulated bootloader.
+#include "emulator.h"
+#include "mainwindowtestaccess.h"
+#include "wheelmodel.h"
+#include "zwprotocol.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QtTest>
+#include <random>
+
+using namespace flashwick::emu;
+using A = MainWindowTestAccess;
+
+namespace {
+// Answers every modal box by its title until destroyed; records the titles in order.
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(QMap<QString, QMessageBox::StandardButton> answers) : answers(std::move(answers))
+    {
+        timer.setInterval(20);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || box == last)
+                return;
+            last = box;
+            titles << box->windowTitle();
+            pressButton(box, this->answers.value(box->windowTitle(), QMessageBox::Ok));
+        });
+        timer.start();
+    }
+    QStringList titles;
+
+private:
+    QMap<QString, QMessageBox::StandardButton> answers;
+    QTimer timer;
+    QPointer<QMessageBox> last;
+};
+} // namespace
+
+class TestWheelUpdate : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Testbed> bed;
+    std::unique_ptr<TestSettings> settings;
+    std::vector<std::unique_ptr<WheelModel>> wheels;
+    QTemporaryDir files;
+
+    template <typename T> static T* child(MainWindow& w, const char* name)
+    {
+        T* widget = w.findChild<T*>(QLatin1String(name));
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    static QStringList log(MainWindow& w) { return child<QTextEdit>(w, "textEditLog")->toPlainText().split('\n'); }
+
+    WheelModel* addWheel(WheelModel::Options options = {})
+    {
+        options.hidrawIndex = 16 + 2 * int(wheels.size());
+        options.selfTestMs = 100;
+        options.bootloaderMs = options.bootloaderMs == 1000 ? 200 : options.bootloaderMs;
+        options.returnMs = 200;
+        wheels.push_back(std::make_unique<WheelModel>(bed->raw(), options, &bed->rawMutex()));
+        if (!wheels.back()->plug())
+            qFatal("wheel not plugged");
+        return wheels.back().get();
+    }
+    // A HEX file made by binutils from size random bytes at the given start address.
+    QString hexFile(const QString& name, int size, QByteArray* image, uint32_t start = 0x08004000)
+    {
+        std::mt19937 random(size);
+        image->resize(size);
+        for (char& b : *image)
+            b = char(random());
+        const QString raw = files.filePath(name + QStringLiteral(".bin"));
+        QFile f(raw);
+        f.open(QIODevice::WriteOnly);
+        f.write(*image);
+        f.close();
+        const QString hex = files.filePath(name);
+        QProcess::execute(QStringLiteral("objcopy"), {QStringLiteral("-I"), QStringLiteral("binary"), QStringLiteral("-O"),
+                                                      QStringLiteral("ihex"), QStringLiteral("--change-addresses"),
+                                                      QStringLiteral("0x%1").arg(start, 0, 16), raw, hex});
+        return hex;
+    }
+    // A window with the wheel opened and its self test over.
+    std::unique_ptr<MainWindow> openWindow()
+    {
+        auto w = std::make_unique<MainWindow>();
+        w->show();
+        QString title;
+        answerNextBox(QMessageBox::Ok, &title, 15000);
+        QTest::qWaitFor([&title] { return !title.isEmpty() && !QApplication::activeModalWidget(); }, 15000);
+        QTest::qWait(20);
+        A::notShowWarningZW(*w) = true;
+        child<QTextEdit>(*w, "textEditLog")->clear();
+        return w;
+    }
+    static void checkStaleList(MainWindow& w)
+    {
+        QVERIFY(child<QComboBox>(w, "comboBoxZWList")->isEnabled());
+        QVERIFY(child<QPushButton>(w, "pushButtonRefreshZW")->isEnabled());
+        QCOMPARE(child<QComboBox>(w, "comboBoxZWList")->count(), 1);
+        for (const char* name : {"comboBoxGotoPosition", "pushButtonResetZW", "checkBoxOneWay", "pushButtonWriteFW_ZW"})
+            QVERIFY2(!child<QWidget>(w, name)->isEnabled(), name);
+        QCOMPARE(child<QProgressBar>(w, "progressBarWriting_ZW")->maximum(), 100);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        bed = std::make_unique<Testbed>();
+        QVERIFY2(bed->isValid(), bed->errorString().c_str());
+        MainWindow::bootloaderScanDelayMs = 400;
+    }
+    void init() { settings = std::make_unique<TestSettings>(); }
+    void cleanup()
+    {
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        wheels.clear();
+        settings.reset();
+    }
+
+    void fullUpdate()
+    {
+        WheelModel::Options o;
+        o.newFirmwareVersion = "3.2.0";
+        WheelModel* wheel = addWheel(o);
+        QByteArray image;
+        const QString file = hexFile(QStringLiteral("ZW_v3.2.0.hex"), 46048, &image);
+        auto w = openWindow();
+        child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
+        BoxAnswerer boxes({});
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.titles.contains(QStringLiteral("Write Successfully")), 30000);
+        QCOMPARE(boxes.titles.first(), QStringLiteral("Write Successfully"));
+
+        // Device changes on the way rescan the idle camera side; leave those lines out.
+        QStringList lines = log(*w);
+        lines.removeAll(QStringLiteral("Get Connnected Camera..."));
+        lines.removeAll(QStringLiteral("Detect 0 Camera(s)..."));
+        const QStringList expected = {
+            QStringLiteral("fwName:ZW_v3.2.0.hex"), QStringLiteral("fwName version:3.2.0"),
+            QStringLiteral("wheel firmware version compatibilty!"),
+            QStringLiteral("Reading and parsing the firmware file, please wait...."),
+            QStringLiteral("Parse firmware file OK!"), QStringLiteral("Back to boolloader OK!"),
+            QStringLiteral("Please wait, bootloader is being scanned...")};
+        QCOMPARE(lines.mid(0, expected.size()), expected);
+        const int scanned = lines.indexOf(QStringLiteral("Scan ZW bootloader OK!"));
+        QVERIFY(scanned > 0);
+        QVERIFY(lines.value(scanned - 3).startsWith(QStringLiteral("ZW Bootload Name: ")));
+        QCOMPARE(lines.mid(scanned + 1),
+                 (QStringList{QStringLiteral("Start to Write FW to wheel"), QStringLiteral("Erase Flash to Start!"),
+                              QStringLiteral("Erase Flash OK!"), QStringLiteral("Write Flash to Start!"),
+                              QStringLiteral("Write Flash OK!"), QStringLiteral("Run Program to Start!"),
+                              QStringLiteral("Run Program OK!"), QStringLiteral("Write FW Successful!")}));
+        QCOMPARE(child<QProgressBar>(*w, "progressBarWriting_ZW")->value(), 100);
+        QCOMPARE(child<QLabel>(*w, "labelMsg_ZW")->property("res").toString(), QStringLiteral("ok"));
+        QCOMPARE(child<QLabel>(*w, "labelMsg_ZW")->text(), QStringLiteral("Write FW Successful!"));
+        checkStaleList(*w);
+        QByteArray padded = image;
+        padded.append(QByteArray(46080 - image.size(), char(0xFF)));
+        QCOMPARE(wheel->bootloader().flash(), padded);
+
+        // The wheel comes back with its new firmware; a refresh restores the tab.
+        QTRY_COMPARE_WITH_TIMEOUT(wheel->returnCount(), 1, 10000);
+        // Its arrival rescans the wheel list too; either way the reopened wheel is self-tested.
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonRefreshZW"), Qt::LeftButton);
+        QTRY_COMPARE(child<QLabel>(*w, "labelShowZW_FWVer")->text(), QStringLiteral("V3.2.0"));
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.titles.contains(QStringLiteral("Self Test OK")), 15000);
+        QVERIFY(child<QPushButton>(*w, "pushButtonWriteFW_ZW")->isEnabled());
+    }
+
+    void versionMismatchStopsBeforeAnything()
+    {
+        WheelModel* wheel = addWheel();
+        QByteArray image;
+        const QString file = hexFile(QStringLiteral("ZW_v2.0.0.hex"), 100, &image);
+        auto w = openWindow();
+        child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
+        QString text;
+        answerNextModal([&text](QWidget* m) {
+            text = qobject_cast<QMessageBox*>(m)->text();
+            pressButton(m, QMessageBox::Ok);
+        });
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
+        QCOMPARE(text, QStringLiteral("The firmware version is incompatible!\nPlease select the v3.x version firmware"));
+        QVERIFY(!wheel->inBootloader());
+        QVERIFY(child<QPushButton>(*w, "pushButtonWriteFW_ZW")->isEnabled());
+    }
+
+    void backToBootloaderRefused()
+    {
+        WheelModel* wheel = addWheel();
+        wheel->setRefused(ZW_CMD_BOOTLOADER);
+        QByteArray image;
+        const QString file = hexFile(QStringLiteral("ZW_v3.3.hex"), 100, &image);
+        auto w = openWindow();
+        child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
+        QCOMPARE(child<QLabel>(*w, "labelMsg_ZW")->text(), QStringLiteral("Failed to back to boolloader!"));
+        QVERIFY(log(*w).last().startsWith(QStringLiteral("Failed to back to boolloader, Code: ")));
+        QVERIFY(log(*w).last().size() > QStringLiteral("Failed to back to boolloader, Code: ").size());
+        QVERIFY(child<QPushButton>(*w, "pushButtonWriteFW_ZW")->isEnabled());
+        QVERIFY(child<QPushButton>(*w, "pushButtonResetZW")->isEnabled());
+    }
+
+    void stepFailure_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("failedLine");
+        QTest::newRow("erase unanswered") << int(WheelBootloaderModel::Fault::NoReply) << 0x20 << "Erase Flash Failed!!";
+        QTest::newRow("write status 1") << int(WheelBootloaderModel::Fault::Status1) << 0x21 << "Write Flash Failed!!";
+        QTest::newRow("write result set") << int(WheelBootloaderModel::Fault::ResultNonZero) << 0x21 << "Write Flash Failed!!";
+        QTest::newRow("run refused") << int(WheelBootloaderModel::Fault::ResultNonZero) << 0x30 << "Run Program Failed!!";
+    }
+    void stepFailure()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, code);
+        QFETCH(QString, failedLine);
+        WheelModel* wheel = addWheel();
+        wheel->bootloader().setFault(WheelBootloaderModel::Fault(fault), uint8_t(code), 0,
+                                     code == 0x30 ? 0xFF : 0x01);
+        QByteArray image;
+        const QString file = hexFile(QStringLiteral("ZW_v3.0.1.hex"), 3000, &image);
+        auto w = openWindow();
+        child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
+        BoxAnswerer boxes({});
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.titles.contains(QStringLiteral("Write Failed")), 30000);
+        const QStringList lines = log(*w);
+        QCOMPARE(lines.mid(lines.size() - 2), (QStringList{failedLine, QStringLiteral("Write FW Failed!")}));
+        QCOMPARE(child<QLabel>(*w, "labelMsg_ZW")->property("res").toString(), QStringLiteral("failed"));
+        checkStaleList(*w);
+    }
+
+    void imageRefusedByTheBootloaderWriter()
+    {
+        addWheel();
+        QByteArray image;
+        const QString file = hexFile(QStringLiteral("ZW_v3.0.2.hex"), 300, &image, 0x08005000);
+        auto w = openWindow();
+        child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
+        BoxAnswerer boxes({});
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
+        QCOMPARE(boxes.titles, QStringList{QStringLiteral("The Firmware File Error")});
+        QVERIFY(log(*w).contains(QStringLiteral("ERROR: Set data to ZW bootloader failed!")));
+        checkStaleList(*w);
+    }
+
+    void sixScansThenReplug()
+    {
+        WheelModel::Options o;
+        o.bootloaderMs = 600000; // the bootloader never shows up
+        addWheel(o);
+        QByteArray image;
+        const QString file = hexFile(QStringLiteral("ZW_v3.9.hex"), 300, &image);
+        auto w = openWindow();
+        child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
+        BoxAnswerer boxes({{QStringLiteral("Try Again?"), QMessageBox::Yes}});
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
+        QStringList expected;
+        for (int i = 0; i < 6; ++i)
+            expected << QStringLiteral("Try Again?");
+        expected << QStringLiteral("Re-plug Wheel");
+        QCOMPARE(boxes.titles, expected);
+        QCOMPARE(log(*w).filter(QStringLiteral("ERROR: Scan ZW bootloader failed!")).size(), 6);
+        QCOMPARE(log(*w).filter(QStringLiteral("Please wait, bootloader is being scanned...")).size(), 6);
+        checkStaleList(*w);
+        QCOMPARE(MainWindow::bootloaderScanDelayMs, 400); // the hook, not the program's 5000 ms default
+    }
+
+    void tryAgainNoEndsTheScan()
+    {
+        WheelModel::Options o;
+        o.bootloaderMs = 600000;
+        addWheel(o);
+        QByteArray image;
+        const QString file = hexFile(QStringLiteral("ZW_v3.8.hex"), 300, &image);
+        auto w = openWindow();
+        child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
+        BoxAnswerer boxes({{QStringLiteral("Try Again?"), QMessageBox::No}});
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
+        QCOMPARE(boxes.titles, QStringList{QStringLiteral("Try Again?")});
+        checkStaleList(*w);
+    }
+
+    // Closing while the update runs keeps the writer alive until the worker has ended.
+    void closeDuringUpdateWaitsForTheWorker()
+    {
+        WheelModel* wheel = addWheel();
+        QByteArray image;
+        const QString file = hexFile(QStringLiteral("ZW_v3.4.hex"), 46048, &image);
+        auto w = openWindow();
+        child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
+        QVERIFY(A::writeRunning(*w));
+        answerNextBox(QMessageBox::Yes);
+        QVERIFY(!w->close());
+        QVERIFY(w->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 30000);
+        QVERIFY(!A::writeRunning(*w));
+        QByteArray padded = image;
+        padded.append(QByteArray(46080 - image.size(), char(0xFF)));
+        QCOMPARE(wheel->bootloader().flash(), padded);
+        w.reset();
+    }
+};
+
+QTEST_MAIN(TestWheelUpdate)
+#include "tst_wheelupdate.moc"
