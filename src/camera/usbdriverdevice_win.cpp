@@ -43,7 +43,8 @@ constexpr DWORD AbortGraceMs = 50;
 // After the second abort: the driver completes every outstanding request of an aborted pipe, so the
 // request comes back; if the driver does not, the wait still ends here.
 constexpr DWORD AbortedCompletionBoundMs = 5000;
-// Host wait of a transfer whose timeoutMs is 0 (the record then asks for the driver's default).
+// Host wait of a transfer whose timeoutMs is 0 (the record then asks for the driver's default) or
+// INFINITE: every wait on the device is bounded.
 constexpr DWORD DefaultTransferWaitMs = 10000;
 
 const char* const CloseFailureText = "Failed to close handle to driver.";
@@ -281,7 +282,7 @@ bool CCyUSBEndPoint::waitForXfer(UsbXferContext* c, uint32_t waitMs)
     if (c->completedAtOnce)
         return true;
     const HANDLE event = c->overlapped.hEvent;
-    DWORD r = WaitForSingleObject(event, waitMs ? waitMs : DefaultTransferWaitMs);
+    DWORD r = WaitForSingleObject(event, waitMs && waitMs != INFINITE ? waitMs : DefaultTransferWaitMs);
     if (r == WAIT_OBJECT_0)
         return true;
     if (r != WAIT_TIMEOUT) {
@@ -499,11 +500,12 @@ bool UsbDriverDevice::open(int deviceIndex)
     path = fullPath.substr(0, 255);
 
     DWORD err = 0;
+    int failure = 0; // why the device cannot be used, when it cannot
     std::vector<uint8_t> bytes;
-    if (readDescriptor(h, 0x0100, 0, 18, bytes, err))
-        UsbDescriptors::decodeDevice(bytes.data(), bytes.size(), descriptor);
-    else
-        error = int(err);
+    if (!readDescriptor(h, 0x0100, 0, 18, bytes, err))
+        failure = int(err);
+    else if (!UsbDescriptors::decodeDevice(bytes.data(), bytes.size(), descriptor))
+        failure = ERROR_INVALID_DATA;
 
     // Language: 0x0409 when listed, otherwise the first one; then the three strings in it.
     if (readWholeDescriptor(h, 0x0300, 0, 2, false, bytes, err))
@@ -548,8 +550,8 @@ bool UsbDriverDevice::open(int deviceIndex)
         UsbConfigInfo config;
         if (!readWholeDescriptor(h, uint16_t(0x0200 | c), 0, 9, true, bytes, err) ||
             !UsbDescriptors::parseConfiguration(bytes.data(), bytes.size(), withCompanions, h, config)) {
-            if (c == 0)
-                error = int(err ? err : ERROR_INVALID_DATA);
+            if (c == 0 && !failure)
+                failure = int(err ? err : ERROR_INVALID_DATA);
             continue;
         }
         if (c == 0)
@@ -561,16 +563,13 @@ bool UsbDriverDevice::open(int deviceIndex)
         new CCyControlEndPoint(h, endpointZeroPacketSize(descriptor.bcdUSB, descriptor.bMaxPacketSize0)));
 
     if (!firstConfigRead || configs.front().interfaces.empty()) {
-        if (firstConfigRead)
-            error = ERROR_INVALID_DATA;
         // A device without a usable first configuration is not kept open.
-        const int reason = error;
         close();
         if (isOpen()) {
             d->handle = INVALID_HANDLE_VALUE;
             close();
         }
-        error = reason;
+        error = failure ? failure : ERROR_INVALID_DATA;
         return false;
     }
 
