@@ -12,6 +12,7 @@
 #include "usbdriverdevice.h"
 
 #include "transferrecord.h"
+#include "transferwait.h"
 #include "usbdescriptors.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -38,15 +39,6 @@ namespace {
 constexpr DWORD QueryBoundMs = 5000;
 // Descriptor reads at open: the record's timeout field is 5 seconds.
 constexpr uint32_t DescriptorTimeoutMs = 5000;
-// After the first abort of a timed-out transfer the request gets this long to come back.
-constexpr DWORD AbortGraceMs = 50;
-// After the second abort: the driver completes every outstanding request of an aborted pipe, so the
-// request comes back; if the driver does not, the wait still ends here.
-constexpr DWORD AbortedCompletionBoundMs = 5000;
-// Host wait of a transfer whose timeoutMs is 0 (the record then asks for the driver's default) or
-// INFINITE: every wait on the device is bounded.
-constexpr DWORD DefaultTransferWaitMs = 10000;
-
 const char* const CloseFailureText = "Failed to close handle to driver.";
 
 GUID toGuid(const UsbGuid& g)
@@ -282,22 +274,25 @@ bool CCyUSBEndPoint::waitForXfer(UsbXferContext* c, uint32_t waitMs)
     if (c->completedAtOnce)
         return true;
     const HANDLE event = c->overlapped.hEvent;
-    DWORD r = WaitForSingleObject(event, waitMs && waitMs != INFINITE ? waitMs : DefaultTransferWaitMs);
-    if (r == WAIT_OBJECT_0)
-        return true;
-    if (r != WAIT_TIMEOUT) {
-        lastError = int32_t(GetLastError());
-        return false;
-    }
-    c->timedOut = true;
-    abortPipe();
-    r = WaitForSingleObject(event, AbortGraceMs);
-    if (r != WAIT_TIMEOUT && r != WAIT_FAILED)
-        return r == WAIT_OBJECT_0;
-    abortPipe();
-    // The driver completes the aborted request, which signals the event. The wait is bounded all the
-    // same, and a request still outstanding after it is cancelled (finishDataXfer).
-    return WaitForSingleObject(event, AbortedCompletionBoundMs) == WAIT_OBJECT_0;
+    DWORD waitError = 0;
+    auto wait = [&](uint32_t ms) {
+        const DWORD r = WaitForSingleObject(event, ms);
+        if (r == WAIT_OBJECT_0)
+            return WaitOutcome::Signalled;
+        if (r == WAIT_TIMEOUT)
+            return WaitOutcome::TimedOut;
+        waitError = GetLastError();
+        return WaitOutcome::Failed;
+    };
+    auto abortRequest = [&] {
+        c->timedOut = true;
+        abortPipe();
+    };
+    // A request still outstanding after the last bound is cancelled by finishDataXfer.
+    const bool ok = waitWithAbort(wait, abortRequest, waitMs);
+    if (!ok && waitError && !c->timedOut)
+        lastError = int32_t(waitError);
+    return ok;
 }
 
 bool CCyUSBEndPoint::finishDataXfer(uint8_t* buffer, int& length, UsbXferContext* c)
