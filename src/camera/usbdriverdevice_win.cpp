@@ -201,6 +201,7 @@ bool readWholeDescriptor(HANDLE device, uint16_t value, uint16_t index, uint16_t
     return readDescriptor(device, value, index, whole, out, error);
 }
 
+// A driver's text reply: up to its first NUL, at most `size` characters.
 std::string textUpToNul(const char* buffer, size_t size)
 {
     return std::string(buffer, std::find(buffer, buffer + size, '\0'));
@@ -522,10 +523,10 @@ bool UsbDriverDevice::open(int deviceIndex)
         d->usbAddress = address;
     char text[256] = {};
     if (query(h, DeviceNameRequest, text, sizeof text, err))
-        name = textUpToNul(text, sizeof text);
+        name = textUpToNul(text, sizeof text - 1);
     std::memset(text, 0, sizeof text);
     if (query(h, FriendlyNameRequest, text, sizeof text, err))
-        d->friendlyName = textUpToNul(text, sizeof text);
+        d->friendlyName = textUpToNul(text, sizeof text - 1);
     uint32_t version = 0;
     if (query(h, DriverVersionRequest, &version, 4, err))
         d->driverVersion = version;
