@@ -251,6 +251,11 @@ public:
     static std::string errorText(int code);
     static bool isAccessDeniedError(int code); // the user may not open the device
     static bool isNoDeviceError(int code);     // gone, or never there
+#ifdef _WIN32
+    // "Failed to close handle to driver." when the system refused the last close (the handle then
+    // stays recorded and lastError holds the system's error); empty after a close that succeeded.
+    const std::string& closeFailure() const;
+#endif
 
 private:
     struct Private; // backend state: driver handle, library context
