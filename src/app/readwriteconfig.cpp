@@ -1,7 +1,10 @@
 #include "readwriteconfig.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 ReadWriteConfig* ReadWriteConfig::self = nullptr;
 
@@ -15,6 +18,23 @@ QString settingsKey(const QString& key)
 {
     const QString prefix = generalGroup + QLatin1Char('/');
     return key.startsWith(prefix) ? key.mid(prefix.size()) : key;
+}
+
+// True when the settings file can be written in dir: the folder exists or can be made, a new file
+// can be created there (QSettings writes through a lock file and a temporary file beside the
+// target), and an existing file can be opened for writing. Probing by creating files also holds
+// for root, for whom permission bits alone say nothing.
+bool canWriteSettingsIn(const QString& dir, const QString& fileName)
+{
+    if (!QDir().mkpath(dir))
+        return false;
+    QTemporaryFile probe(dir + QLatin1String("/.flashwick-probe-XXXXXX"));
+    if (!probe.open())
+        return false;
+    QFile existing(dir + QLatin1Char('/') + fileName);
+    if (existing.exists() && !existing.open(QIODevice::ReadWrite))
+        return false;
+    return true;
 }
 
 void store(QSettings* settings, const QString& group, const QString& key, const QVariant& value)
@@ -53,12 +73,26 @@ ReadWriteConfig* ReadWriteConfig::instance()
 
 void ReadWriteConfig::openFile(QString fileName, QString dirPath)
 {
+    // A folder that was asked for but cannot take the file (an installed copy beside a read-only
+    // executable) would lose every setting at each close: use the user's configuration location,
+    // started from the read-only file when there is one, so hand-made settings such as the
+    // language still apply.
     QString dir = dirPath;
+    QString readOnlyFile;
+    if (!dir.isEmpty() && !canWriteSettingsIn(dir, fileName)) {
+        const QString given = dir + QLatin1Char('/') + fileName;
+        if (QFileInfo(given).isFile())
+            readOnlyFile = given;
+        dir.clear();
+    }
     if (dir.isEmpty())
         dir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     if (!QDir(dir).exists())
         QDir().mkpath(dir);
     filePath = dir + QLatin1Char('/') + fileName;
+    if (!readOnlyFile.isEmpty() && !QFileInfo::exists(filePath) && QFile::copy(readOnlyFile, filePath))
+        QFile::setPermissions(filePath,
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     delete settings;
     settings = new QSettings(filePath, QSettings::IniFormat, this);
 }

@@ -15,7 +15,8 @@ public:
     static ReadWriteConfig* createInstance(QObject* parent);
     static ReadWriteConfig* instance();
 
-    // dirPath empty: the writable application configuration location.
+    // dirPath empty, or a folder where the file cannot be written: the writable application
+    // configuration location (a read-only file in dirPath is copied there the first time).
     void openFile(QString fileName, QString dirPath);
     // key is "Group/Key".
     QVariant value(QString key, QVariant defaultValue);

@@ -14,6 +14,7 @@
 #include <QMetaMethod>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QToolButton>
 #include <QtTest>
 
@@ -115,10 +116,11 @@ private slots:
         w.close();
     }
 
-    // A store that cannot be written (here a folder in the file's place, which stops root too)
-    // loses the settings of this run and nothing else.
+    // A store that cannot be written where it was asked for (here a folder in the file's place,
+    // which stops root too) moves to the user's configuration location and keeps the settings.
     void unwritableStoreCrashesNothing()
     {
+        QStandardPaths::setTestModeEnabled(true);
         TestSettings settings;
         QVERIFY(QDir().mkpath(settings.filePath()));
         settings.reopen();
@@ -128,8 +130,13 @@ private slots:
             w.close();
         }
         settings.sync();
-        QCOMPARE(ReadWriteConfig::instance()->settings->status(), QSettings::AccessError);
+        const QString used = ReadWriteConfig::instance()->filePath;
+        QStandardPaths::setTestModeEnabled(false);
+        QCOMPARE(ReadWriteConfig::instance()->settings->status(), QSettings::NoError);
         QVERIFY(QFileInfo(settings.filePath()).isDir());
+        QVERIFY(used.contains(QLatin1String("/.qttest/")));
+        QVERIFY(readFile(used).contains(QLatin1String("Theme=Dark")));
+        QFile::remove(used);
     }
 
     void languageRule_data()
