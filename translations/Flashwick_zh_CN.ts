@@ -822,6 +822,10 @@ and try again!</source>
         <source>Parse firmware file errorr: PARSE_FORMAT_ERROR!!! Code: 04</source>
         <translation>固件文件解析错误：PARSE_FORMAT_ERROR！代码：04</translation>
     </message>
+    <message>
+        <source>Permission denied on %1: install 60-flashwick.rules (see README) and re-plug the device.</source>
+        <translation>无权访问 %1：请安装 60-flashwick.rules（见 README）并重新插拔设备。</translation>
+    </message>
 </context>
 <context>
     <name>NeedToKnowDialog</name>

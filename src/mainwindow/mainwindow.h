@@ -163,6 +163,7 @@ private:
     QString snText;
     std::atomic<uint8_t> writeProgress{0};
     QString cameraWritePath;
+    QString lastCameraScanHint;
     QFuture<void> cameraTask;
 
     // Filter wheel tab

@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "permissionhint.h"
 #include "qvrusb.h"
 
 #include <QCheckBox>
@@ -34,6 +35,12 @@ void MainWindow::listCameras()
         ui->comboBoxCameras->setCurrentIndex(0);
     }
     appendLog(tr("Detect %1 Camera(s)...").arg(cameraCount));
+
+    // A camera this user may not open is not listed at all: say why, once per cause.
+    const QString hint = cameraScanPermissionHint();
+    if (!hint.isEmpty() && hint != lastCameraScanHint)
+        appendLog(hint);
+    lastCameraScanHint = hint;
 }
 
 void MainWindow::openSelectedCamera()
@@ -59,6 +66,9 @@ void MainWindow::openSelectedCamera()
     if (!camera->isOpen()) {
         if (!camera->open(list.indices.value(i))) {
             appendLog(tr("ERROR: Open %1 failed!").arg(ui->comboBoxCameras->currentText()));
+            const QString hint = cameraPermissionHint(path);
+            if (!hint.isEmpty())
+                appendLog(hint);
             return;
         }
         currentCameraPath = path;

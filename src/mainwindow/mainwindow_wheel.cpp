@@ -2,6 +2,8 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "permissionhint.h"
+
 #include <QClipboard>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -68,6 +70,11 @@ void MainWindow::scanZW()
             delete wheel;
     }
     appendLog(tr("Detect %1 Wheel(s)...").arg(wheelList.size()));
+    if (wheelList.size() < count) {
+        const QString hint = wheelPermissionHint();
+        if (!hint.isEmpty())
+            appendLog(hint);
+    }
 
     QStringList items;
     int remembered = -1;
@@ -134,6 +141,9 @@ void MainWindow::openSelectedZW()
         const int status = QVROpenZW(id);
         if (status != 0) {
             appendLog(tr("ERROR: Open Filter Wheel Failed!!!, Please replug it! Code: %1").arg(errorText(status)));
+            const QString hint = wheelPermissionHint();
+            if (!hint.isEmpty())
+                appendLog(hint);
             return;
         }
     }

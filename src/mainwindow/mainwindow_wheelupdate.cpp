@@ -4,6 +4,7 @@
 
 #include "devizuvezwritefwobject.h"
 #include "hexparser.h"
+#include "permissionhint.h"
 
 #include <QCheckBox>
 #include <QEventLoop>
@@ -122,6 +123,9 @@ int MainWindow::scanZWBootloader()
     zwWriter = new DevizuvEZWriteFWObject(0);
     if (!zwWriter->Open()) {
         appendLog(tr("ERROR: Open ZW bootloader failed!"));
+        const QString hint = bootloaderPermissionHint(QString::fromLocal8Bit(zwWriter->GetBootloadPath()));
+        if (!hint.isEmpty())
+            appendLog(hint);
         return -1;
     }
     if (!zwWriter->SetFirmwareData(fwStartAddress, reinterpret_cast<const uint8_t*>(fwData.constData()), fwSize)) {

@@ -99,7 +99,8 @@ class TestWheelUpdate : public QObject
         w->show();
         QString title;
         answerNextBox(QMessageBox::Ok, &title, 15000);
-        QTest::qWaitFor([&title] { return !title.isEmpty() && !QApplication::activeModalWidget(); }, 15000);
+        if (!QTest::qWaitFor([&title] { return !title.isEmpty() && !QApplication::activeModalWidget(); }, 15000))
+            qWarning("no self-test result box");
         QTest::qWait(20);
         A::notShowWarningZW(*w) = true;
         child<QTextEdit>(*w, "textEditLog")->clear();
