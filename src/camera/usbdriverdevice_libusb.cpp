@@ -11,6 +11,8 @@
 // example "usb:3-1.2"), which stays the same while the device stays plugged in; deviceName is the
 // product string descriptor. Control transfers are synchronous libusb transfers: libusb waits at
 // most timeoutMs and cancels the request itself on a time-out.
+#include "transferrecord.h"
+#include "usbdescriptors.h"
 #include "usbdriverdevice.h"
 
 #include <libusb.h>
@@ -110,48 +112,16 @@ std::string pathOf(const ClassDevice& entry)
     return path;
 }
 
-void appendUtf8(std::string& out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
 // String descriptor (UTF-16LE) as UTF-8; empty when absent or unreadable.
 std::string readString(libusb_device_handle* handle, uint8_t stringIndex, uint16_t languageId)
 {
     if (stringIndex == 0)
         return {};
     unsigned char buffer[255];
-    int n = libusb_get_string_descriptor(handle, stringIndex, languageId, buffer, sizeof buffer);
-    if (n < 2 || buffer[1] != LIBUSB_DT_STRING || buffer[0] <= 2)
-        return {};
-    int length = std::min<int>(n, buffer[0]);
+    const int n = libusb_get_string_descriptor(handle, stringIndex, languageId, buffer, sizeof buffer);
     std::string text;
-    for (int i = 2; i + 1 < length; i += 2) {
-        uint32_t unit = buffer[i] | (buffer[i + 1] << 8);
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < length) {
-            uint32_t low = buffer[i + 2] | (buffer[i + 3] << 8);
-            if (low >= 0xDC00 && low < 0xE000) {
-                appendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        appendUtf8(text, unit);
-    }
+    if (n < 2 || !UsbDescriptors::decodeString(buffer, size_t(n), text))
+        return {};
     return text;
 }
 
@@ -468,10 +438,7 @@ bool UsbDriverDevice::open(int deviceIndex)
         configs.push_back(std::move(info));
     }
 
-    uint16_t packet0 = desc.bMaxPacketSize0;
-    if (desc.bcdUSB < 0x0200 || desc.bcdUSB >= 0x0300)
-        packet0 = desc.bMaxPacketSize0 < 16 ? uint16_t(1u << desc.bMaxPacketSize0) : 0;
-    control.reset(new CCyControlEndPoint(d->handle, packet0));
+    control.reset(new CCyControlEndPoint(d->handle, endpointZeroPacketSize(desc.bcdUSB, desc.bMaxPacketSize0)));
     release(devices);
 
     if (configs.empty() || configs.front().interfaces.empty()) {

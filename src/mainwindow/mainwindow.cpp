@@ -12,7 +12,9 @@
 #include "readwriteconfig.h"
 #include "themeloader.h"
 
+#include <QAbstractButton>
 #include <QActionGroup>
+#include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -234,6 +236,23 @@ void MainWindow::closeWhenIdle()
         return;
     }
     close();
+}
+
+bool MainWindow::askRiskWarning(const QString& text, const QString& informativeText, bool& dontShowAgain)
+{
+    QMessageBox box(QMessageBox::Warning, tr("Risk Warning"), text, QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setInformativeText(informativeText);
+    box.setDefaultButton(QMessageBox::Ok);
+    auto* dontShow = new QCheckBox(tr("Don't show again"), &box);
+    box.setCheckBox(dontShow);
+    box.setFont(font());
+    dontShow->setFont(font());
+    for (QAbstractButton* button : box.buttons())
+        button->setFont(font());
+    const int answer = box.exec();
+    // However the box closes, the tick is kept (a Cancel with it ticked still suppresses the box).
+    dontShowAgain = dontShow->isChecked();
+    return answer == QMessageBox::Ok;
 }
 
 void MainWindow::setBusyState(QLabel* label, const char* state)

@@ -93,6 +93,8 @@ private:
     void loadSettings();
     void saveSettings();
     void appendLog(const QString& text);
+    // The risk warning before a write: true when the user pressed OK.
+    bool askRiskWarning(const QString& text, const QString& informativeText, bool& dontShowAgain);
     // Hands a text produced on a worker thread to the log pane, in order.
     void postLog(const QString& text);
 

@@ -184,19 +184,9 @@ void MainWindow::on_pushButtonSelectFPGA_clicked()
 
 bool MainWindow::showCameraRiskWarning()
 {
-    QMessageBox box(QMessageBox::Warning, tr("Risk Warning"), tr("Please don't unplug the camera from the host!"),
-                    QMessageBox::Ok | QMessageBox::Cancel, this);
-    box.setInformativeText(tr("During writing, make sure the connection between camera and host is stable."));
-    box.setDefaultButton(QMessageBox::Ok);
-    auto* dontShow = new QCheckBox(tr("Don't show again"), &box);
-    box.setCheckBox(dontShow);
-    box.setFont(font());
-    dontShow->setFont(font());
-    for (QAbstractButton* button : box.buttons())
-        button->setFont(font());
-    const int answer = box.exec();
-    notShowWarning = dontShow->isChecked();
-    return answer == QMessageBox::Ok;
+    return askRiskWarning(tr("Please don't unplug the camera from the host!"),
+                          tr("During writing, make sure the connection between camera and host is stable."),
+                          notShowWarning);
 }
 
 void MainWindow::startCameraWrite(WriteItems item)

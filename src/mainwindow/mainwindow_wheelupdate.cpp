@@ -94,19 +94,9 @@ bool MainWindow::checkZWFirmwareVersion()
 
 bool MainWindow::showZWRiskWarning()
 {
-    QMessageBox box(QMessageBox::Warning, tr("Risk Warning"), tr("Please don't unplug the filter wheel from the host!"),
-                    QMessageBox::Ok | QMessageBox::Cancel, this);
-    box.setInformativeText(tr("During writing, make sure the connection between filter wheel and host is stable."));
-    box.setDefaultButton(QMessageBox::Ok);
-    auto* dontShow = new QCheckBox(tr("Don't show again"), &box);
-    box.setCheckBox(dontShow);
-    box.setFont(font());
-    dontShow->setFont(font());
-    for (QAbstractButton* button : box.buttons())
-        button->setFont(font());
-    const int answer = box.exec();
-    notShowWarningZW = dontShow->isChecked();
-    return answer == QMessageBox::Ok;
+    return askRiskWarning(tr("Please don't unplug the filter wheel from the host!"),
+                          tr("During writing, make sure the connection between filter wheel and host is stable."),
+                          notShowWarningZW);
 }
 
 int MainWindow::scanZWBootloader()
