@@ -195,6 +195,7 @@ private slots:
     void noWheel();
     void twoWheelsOneFailsToOpen();
     void idsStableWhilePlugged();
+    void longNameCut();
     void propertiesFailureLeavesInfo_data();
     void propertiesFailureLeavesInfo();
     void openAndClose();
@@ -370,6 +371,19 @@ void TestDevizuvEZ::idsStableWhilePlugged()
     QCOMPARE(QVRGetZWProperties(1, &back), 0);
     QCOMPARE(QByteArray(back.SN), QByteArray(b.SN));
     QVERIFY(back.ID != a.ID && back.ID != b.ID);
+}
+
+void TestDevizuvEZ::longNameCut()
+{
+    WheelModel::Options options;
+    options.name = QByteArray(70, 'N');
+    QVERIFY(addWheel(0, options));
+    QCOMPARE(QVRGetZWCount(), 1);
+    WheelInfo info;
+    memset(&info, 'x', sizeof info);
+    QCOMPARE(QVRGetZWProperties(0, &info), 0);
+    QCOMPARE(QByteArray(info.Name), QByteArray(63, 'N'));
+    QCOMPARE(QByteArray(info.SN), WheelModel::serialFor(16));
 }
 
 void TestDevizuvEZ::propertiesFailureLeavesInfo_data()
