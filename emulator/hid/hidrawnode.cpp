@@ -70,6 +70,8 @@ static QByteArray hex4(uint16_t value)
     return QByteArray::number(value, 16).rightJustified(4, '0');
 }
 
+// Parents first: umockdev adds the blocks in order and sends each "add" as it goes, so a client that
+// enumerates on the hidraw device's event finds its ancestors complete.
 QByteArray Identity::record() const
 {
     QByteArray descriptor;
@@ -77,28 +79,9 @@ QByteArray Identity::record() const
         descriptor += QByteArray::number(uint8_t(b), 16).rightJustified(2, '0') + ' ';
 
     QByteArray r;
-    r += "P: " + sysfsPath().mid(4).toLatin1() + "\n";
-    r += "E: DEVNAME=" + devicePath().toLatin1() + "\n";
-    r += "E: SUBSYSTEM=hidraw\n";
-    r += "E: MAJOR=241\nE: MINOR=" + QByteArray::number(hidrawIndex) + "\n";
-    r += "A: dev=241:" + QByteArray::number(hidrawIndex) + "\n";
-    r += "L: device=../..\n\n"; // hidapi reads the parent's uevent through this link when filtering
-
-    r += "P: " + hidDevicePath().mid(4).toLatin1() + "\n";
-    r += "E: DRIVER=hid-generic\n";
-    r += "E: HID_ID=0003:0000" + hex4(vendorId).toUpper() + ":0000" + hex4(productId).toUpper() + "\n";
-    r += "E: HID_NAME=" + name + "\n";
-    r += "E: HID_UNIQ=" + serial + "\n";
-    r += "E: SUBSYSTEM=hid\n";
-    r += "H: report_descriptor=" + descriptor.trimmed() + "\n\n";
-
     if (withUsbParent) {
         const QByteArray usb = usbDevicePath().mid(4).toLatin1();
         const QByteArray port = QByteArray::number(bus) + '-' + QByteArray::number(this->port);
-        r += "P: " + usb + "/" + port + ":1.0\n";
-        r += "E: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\n";
-        r += "A: bInterfaceNumber=00\nA: bInterfaceClass=03\n\n";
-
         r += "P: " + usb + "\n";
         r += "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n";
         r += "E: PRODUCT=" + QByteArray::number(vendorId, 16) + '/' + QByteArray::number(productId, 16) +
@@ -109,7 +92,26 @@ QByteArray Identity::record() const
         r += "A: serial=" + serial + "\n";
         r += "A: busnum=" + QByteArray::number(bus) + "\nA: devnum=" + QByteArray::number(devnum) + "\n";
         r += "A: speed=12\n\n";
+
+        r += "P: " + usb + "/" + port + ":1.0\n";
+        r += "E: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\n";
+        r += "A: bInterfaceNumber=00\nA: bInterfaceClass=03\n\n";
     }
+
+    r += "P: " + hidDevicePath().mid(4).toLatin1() + "\n";
+    r += "E: DRIVER=hid-generic\n";
+    r += "E: HID_ID=0003:0000" + hex4(vendorId).toUpper() + ":0000" + hex4(productId).toUpper() + "\n";
+    r += "E: HID_NAME=" + name + "\n";
+    r += "E: HID_UNIQ=" + serial + "\n";
+    r += "E: SUBSYSTEM=hid\n";
+    r += "H: report_descriptor=" + descriptor.trimmed() + "\n\n";
+
+    r += "P: " + sysfsPath().mid(4).toLatin1() + "\n";
+    r += "E: DEVNAME=" + devicePath().toLatin1() + "\n";
+    r += "E: SUBSYSTEM=hidraw\n";
+    r += "E: MAJOR=241\nE: MINOR=" + QByteArray::number(hidrawIndex) + "\n";
+    r += "A: dev=241:" + QByteArray::number(hidrawIndex) + "\n";
+    r += "L: device=../..\n\n"; // hidapi reads the parent's uevent through this link when filtering
     return r;
 }
 

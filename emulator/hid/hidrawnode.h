@@ -59,8 +59,8 @@ struct Identity
     QString usbDevicePath() const; // sysfs, with /sys
     QString hidDevicePath() const;
     QString sysfsPath() const; // the hidraw device
-    // The devices to add with umockdev_testbed_add_from_string(): hidraw, hid, and when withUsbParent
-    // the USB interface and device.
+    // The devices to add with umockdev_testbed_add_from_string(): when withUsbParent the USB device and
+    // interface, then hid and hidraw (parents first).
     QByteArray record() const;
     // Sysfs paths of the devices of record(), children first (the order of removal).
     QStringList paths() const;

@@ -68,7 +68,7 @@ public:
         uint16_t productId = DefaultProductId;
         QByteArray name = "Quenvor ZW 7x36";
         QByteArray serial; // 24 hex digits; empty: derived from hidrawIndex
-        int slotCount = 7;
+        int slotCount = 7; // at most 127: positions travel as signed bytes
         QByteArray firmwareVersion = "3.1.2";
         QByteArray newFirmwareVersion; // after an update; empty: unchanged
         int position = 0;

@@ -100,7 +100,7 @@ bool addWheel(Testbed& testbed, const std::string& value, std::string& error)
             ok = ok && pid <= 0xFFFF && pid != ZW_BOOTLOADER_PRODUCT_ID;
             options.productId = uint16_t(pid);
         } else if (key == "slots") {
-            options.slotCount = number(1, 255);
+            options.slotCount = number(1, 32);
         } else if (key == "fw") {
             options.firmwareVersion = text;
             ok = !text.isEmpty() && text.size() < 32;
@@ -108,7 +108,7 @@ bool addWheel(Testbed& testbed, const std::string& value, std::string& error)
             options.newFirmwareVersion = text;
             ok = !text.isEmpty() && text.size() < 32;
         } else if (key == "position") {
-            options.position = number(0, 254);
+            options.position = number(0, 31);
         } else if (key == "one-way") {
             options.oneWay = true;
         } else if (key == "slot-ms") {
@@ -166,7 +166,7 @@ const bool registered = [] {
          "                             Keys:\n"
          "      name=TEXT serial=HEX24 name (\"Quenvor ZW 7x36\") and serial number (24 hex digits)\n"
          "      pid=HEX                product id (default f001; f000 is the bootloader's)\n"
-         "      slots=N position=N     slot count (7) and current slot index from 0 (0)\n"
+         "      slots=N position=N     slot count (7, at most 32) and current slot index from 0 (0)\n"
          "      fw=TEXT new-fw=TEXT    firmware version (3.1.2), and after an update (unchanged)\n"
          "      one-way                one-way mode on\n"
          "      slot-ms=N selftest-ms=N  motion time per slot (250) and self-test time (4000);\n"

@@ -1,10 +1,13 @@
 // Stand-in DevizuvEZ wheel-control library: the C interface of devizuvez.h over USB HID (hidapi).
 //
-// Wheels are HID devices of vendor 0xA0A0 whose product id is not the bootloader's 0xF000; they speak
-// the report protocol of zwprotocol.h. Ids are handed out per HID path and serial number on first
-// sight and stay the same while the wheel is plugged; a wheel missing from an enumeration is forgotten
-// (its handle closed), so a wheel that comes back gets a new id. The index of QVRGetZWProperties
-// refers to the last enumeration, ordered by id.
+// Wheels are HID devices of vendor 0xA0A0 whose product id is not the bootloader's 0xF000. Protocol
+// (zwprotocol.h has the command table): one 80-byte output report per call, [code, sequence, argument
+// length, arguments...], answered by one 80-byte input report, [code, sequence, device status, data
+// length, data...]; replies whose code or sequence does not match are skipped, and after 500 ms without
+// the matching reply the call fails with ZW_ERROR_TIMEOUT. Ids are handed out per HID path and serial
+// number on first sight and stay the same while the wheel is plugged; a wheel missing from an enumeration
+// is forgotten (its handle closed), so a wheel that comes back gets a new id. The index of
+// QVRGetZWProperties refers to the last enumeration, ordered by id.
 //
 // Status conventions: 0 on success; out arguments are written only on success. QVRGetZWState on a
 // known wheel that is not open succeeds with state 0; QVROpenZW on an open wheel and QVRCloseZW on a

@@ -195,6 +195,7 @@ private slots:
     void noWheel();
     void twoWheelsOneFailsToOpen();
     void idsStableWhilePlugged();
+    void longNameCut();
     void propertiesFailureLeavesInfo_data();
     void propertiesFailureLeavesInfo();
     void openAndClose();
@@ -222,6 +223,7 @@ private slots:
     void firmwareVersion();
     void errorStrings();
     void unplugWhileOpen();
+    void foundAtItsAddEvent();
     void backToBootloaderAndReturn();
     void concurrentCallers();
 
@@ -369,6 +371,19 @@ void TestDevizuvEZ::idsStableWhilePlugged()
     QCOMPARE(QVRGetZWProperties(1, &back), 0);
     QCOMPARE(QByteArray(back.SN), QByteArray(b.SN));
     QVERIFY(back.ID != a.ID && back.ID != b.ID);
+}
+
+void TestDevizuvEZ::longNameCut()
+{
+    WheelModel::Options options;
+    options.name = QByteArray(70, 'N');
+    QVERIFY(addWheel(0, options));
+    QCOMPARE(QVRGetZWCount(), 1);
+    WheelInfo info;
+    memset(&info, 'x', sizeof info);
+    QCOMPARE(QVRGetZWProperties(0, &info), 0);
+    QCOMPARE(QByteArray(info.Name), QByteArray(63, 'N'));
+    QCOMPARE(QByteArray(info.SN), WheelModel::serialFor(16));
 }
 
 void TestDevizuvEZ::propertiesFailureLeavesInfo_data()
@@ -874,6 +889,43 @@ void TestDevizuvEZ::unplugWhileOpen()
     QCOMPARE(QVROpenZW(info.ID), 0);
     QCOMPARE(QVRGotoPosition(info.ID, 2), 0);
     QCOMPARE(models.back()->position(), 2);
+}
+
+// A scan run on the hidraw "add" event (what the program does on a device change) finds the device.
+void TestDevizuvEZ::foundAtItsAddEvent()
+{
+    udev* context = udev_new();
+    udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+    QVERIFY(monitor);
+    udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr);
+    udev_monitor_enable_receiving(monitor);
+    auto release = qScopeGuard([&] {
+        udev_monitor_unref(monitor);
+        udev_unref(context);
+    });
+    models.push_back(std::make_unique<WheelModel>(testbed, WheelModel::Options()));
+    WheelModel* wheel = models.back().get();
+    for (int round = 0; round < 20; ++round) {
+        std::thread plugging([wheel] { wheel->plug(); });
+        const QByteArray event = nextEvent(monitor);
+        const int count = QVRGetZWCount();
+        const int bootloaders = DevizuvEZWriteFWObject::GetZWBootloadCount();
+        plugging.join();
+        QCOMPARE(event, QByteArray("add /dev/hidraw16"));
+        QCOMPARE(count, 1);
+        QCOMPARE(bootloaders, 0);
+        wheel->unplug();
+        QCOMPARE(nextEvent(monitor), QByteArray("remove /dev/hidraw16"));
+        QCOMPARE(QVRGetZWCount(), 0);
+
+        // The bootloader's record is built the same way.
+        std::thread bootloader([wheel] { wheel->bootloader().plug(); });
+        QCOMPARE(nextEvent(monitor), QByteArray("add /dev/hidraw17"));
+        QCOMPARE(DevizuvEZWriteFWObject::GetZWBootloadCount(), 1);
+        bootloader.join();
+        wheel->bootloader().unplug();
+        QCOMPARE(nextEvent(monitor), QByteArray("remove /dev/hidraw17"));
+    }
 }
 
 void TestDevizuvEZ::backToBootloaderAndReturn()
