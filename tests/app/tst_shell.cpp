@@ -7,6 +7,8 @@
 #include "readwriteconfig.h"
 
 #include <QActionGroup>
+#include <QCheckBox>
+#include <QPushButton>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -295,6 +297,31 @@ private slots:
         QVERIFY(!dialog->isVisible());
         QTest::qWait(1000);
         QCOMPARE(dialog->isVisible(), !suppressed);
+    }
+
+    // "Don't Show Again" ticked and OK pressed: stored at close, and the notice stays away next start.
+    void needToKnowChoiceSurvivesRestart()
+    {
+        TestSettings settings;
+        {
+            MainWindow w;
+            NeedToKnowDialog* dialog = A::needToKnowDialog(w);
+            dialog->show();
+            auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("checkBox_DoNotShowAgain"));
+            auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("btn_OK1"));
+            QVERIFY(box && ok);
+            QTest::mouseClick(box, Qt::LeftButton);
+            QTest::mouseClick(ok, Qt::LeftButton);
+            QVERIFY(!dialog->isVisible());
+            w.close();
+        }
+        settings.sync();
+        settings.reopen();
+        MainWindow w;
+        w.show();
+        QVERIFY(A::needToKnowDialog(w)->isDoNotShowChecked());
+        QTest::qWait(1300);
+        QVERIFY(!A::needToKnowDialog(w)->isVisible());
     }
 
     // Every on_<object>_<signal> slot must find a child of that name with that signal; a misspelt
