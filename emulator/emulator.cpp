@@ -703,8 +703,11 @@ bool Testbed::unplug(DeviceId id)
         dev = d->find(id);
         if (!dev)
             return false;
-        if (!dev->onBus && !dev->sysfsPresent)
+        if (!dev->onBus && !dev->sysfsPresent) {
+            // Off the bus already, perhaps between the two halves of a reset: it stays away.
+            ++dev->leaveEpoch;
             return false;
+        }
         if (dev->onBus) {
             dev->onBus = false;
             ++dev->generation;

@@ -103,6 +103,7 @@ private slots:
     void openFailure_data();
     void openFailure();
     void reset();
+    void unplugDuringResetStaysAway();
     void requestLog();
     void parallelCameras();
     void manyDevices();
@@ -682,6 +683,23 @@ void TestEmulatorCamera::reset()
     QVERIFY(again);
     fw = QByteArray(1, 0);
     QCOMPARE(vendorIn(again, ReqFirmwareVersion, 0, 0, fw), 1);
+}
+
+// An unplug between the two halves of a reset cancels the camera's return.
+void TestEmulatorCamera::unplugDuringResetStaysAway()
+{
+    CameraConfig config;
+    config.timings.resetMs = 300;
+    const DeviceId cam = testbed->addCamera(config);
+    libusb_device_handle* h = open(cam);
+    QVERIFY(h);
+    Monitor monitor;
+    QCOMPARE(vendorOut(h, ReqResetFX3, 0, 0, QByteArray()), 0);
+    QVERIFY(monitor.next().startsWith("remove "));
+    testbed->unplug(cam);
+    QTest::qWait(600);
+    QVERIFY(!testbed->isPlugged(cam));
+    QVERIFY(monitor.next(200).isEmpty());
 }
 
 // Every control transfer is logged with its setup fields and outcome.
