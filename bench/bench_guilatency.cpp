@@ -86,7 +86,8 @@ int main(int argc, char* argv[])
     if (lateMs.empty())
         return 1;
     auto at = [&](double q) { return lateMs[std::min(lateMs.size() - 1, size_t(q * lateMs.size()))]; };
-    printf("10 ms timer, %zu ticks: lateness p50 %.2f ms, p99 %.2f ms, max %.2f ms (target p99 < 20, max < 50)\n",
+    printf("10 ms timer, %zu ticks: lateness p50 %.2f ms, p99 %.2f ms, max %.2f ms (target p99 < 20, max < "
+           "50)\n",
            lateMs.size(), at(0.5), at(0.99), lateMs.back());
     return 0;
 }

@@ -31,8 +31,9 @@ bool isChineseLanguage(const QString& lang)
 QString localizedAppName(const QString& lang)
 {
     // "固件升级软件": firmware update software.
-    return isChineseLanguage(lang) ? QString::fromUtf8("\xE5\x9B\xBA\xE4\xBB\xB6\xE5\x8D\x87\xE7\xBA\xA7\xE8\xBD\xAF\xE4\xBB\xB6")
-                                   : appName;
+    return isChineseLanguage(lang)
+               ? QString::fromUtf8("\xE5\x9B\xBA\xE4\xBB\xB6\xE5\x8D\x87\xE7\xBA\xA7\xE8\xBD\xAF\xE4\xBB\xB6")
+               : appName;
 }
 
 // The resources are compiled into a static library; register them with every program that links it.

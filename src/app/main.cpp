@@ -19,11 +19,13 @@ int main(int argc, char* argv[])
     ReadWriteConfig* config = ReadWriteConfig::createInstance(&app);
     config->openFile(QStringLiteral("config.ini"), configDir);
     const QString language =
-        config->value(ConfigKey::General + QLatin1Char('/') + ConfigKey::Lang, QStringLiteral("auto")).toString();
+        config->value(ConfigKey::General + QLatin1Char('/') + ConfigKey::Lang, QStringLiteral("auto"))
+            .toString();
 
     QTranslator translator;
     if (isChineseLanguage(language)) {
-        const QString qmFile = QCoreApplication::applicationDirPath() + QLatin1String("/translations/Flashwick_zh_CN.qm");
+        const QString qmFile =
+            QCoreApplication::applicationDirPath() + QLatin1String("/translations/Flashwick_zh_CN.qm");
         if (translator.load(qmFile))
             app.installTranslator(&translator);
     }

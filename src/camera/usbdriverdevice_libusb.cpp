@@ -438,7 +438,8 @@ bool UsbDriverDevice::open(int deviceIndex)
         configs.push_back(std::move(info));
     }
 
-    control.reset(new CCyControlEndPoint(d->handle, endpointZeroPacketSize(desc.bcdUSB, desc.bMaxPacketSize0)));
+    control.reset(
+        new CCyControlEndPoint(d->handle, endpointZeroPacketSize(desc.bcdUSB, desc.bMaxPacketSize0)));
     release(devices);
 
     if (configs.empty() || configs.front().interfaces.empty()) {

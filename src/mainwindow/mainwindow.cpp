@@ -15,10 +15,8 @@
 #include <QAbstractButton>
 #include <QActionGroup>
 #include <QCheckBox>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QFile>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -46,7 +44,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->setupUi(this);
 
     const QString name = localizedAppName(currentLanguage);
-    setWindowTitle(QStringLiteral("%1_V%2").arg(name, 0, QLatin1Char(' ')).arg(appVersion, 0, QLatin1Char(' ')));
+    setWindowTitle(
+        QStringLiteral("%1_V%2").arg(name, 0, QLatin1Char(' ')).arg(appVersion, 0, QLatin1Char(' ')));
 
     needToKnowDialog = new NeedToKnowDialog(this);
     aboutDialog = new AboutDialog(this);
@@ -54,9 +53,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     aboutDialog->setContactLanguage(currentLanguage);
 
     ui->label_GotoDownloadPage->setOpenExternalLinks(true);
-    ui->label_GotoDownloadPage->setText(QStringLiteral("<a style='color: #1a8cff;' href=\"%1\">")
-                                            .arg(QLatin1String(downloadPageUrl)) +
-                                        tr("firmwares download page..."));
+    ui->label_GotoDownloadPage->setText(
+        QStringLiteral("<a style='color: #1a8cff;' href=\"%1\">").arg(QLatin1String(downloadPageUrl)) +
+        tr("firmwares download page..."));
 
     QToolButton* menuButton = ui->toolButton_About;
     themeActionGroup = new QActionGroup(menuButton);
@@ -205,11 +204,11 @@ void MainWindow::closeEvent(QCloseEvent* event)
         // Leaving now would abandon a half-written flash. If the user insists, the window stays
         // until the write has ended and then closes by itself.
         if (!closeAfterWrite) {
-            const QMessageBox::StandardButton answer = QMessageBox::warning(
-                this, tr("Writing in Progress"),
-                tr("A firmware write is still running. Do not unplug the device.\n"
-                   "Close Flashwick as soon as the write has finished?"),
-                QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+            const QMessageBox::StandardButton answer =
+                QMessageBox::warning(this, tr("Writing in Progress"),
+                                     tr("A firmware write is still running. Do not unplug the device.\n"
+                                        "Close Flashwick as soon as the write has finished?"),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
             if (answer == QMessageBox::Yes) {
                 closeAfterWrite = true;
                 appendLog(tr("Flashwick will close when the write has finished."));
@@ -240,7 +239,8 @@ void MainWindow::closeWhenIdle()
 
 bool MainWindow::askRiskWarning(const QString& text, const QString& informativeText, bool& dontShowAgain)
 {
-    QMessageBox box(QMessageBox::Warning, tr("Risk Warning"), text, QMessageBox::Ok | QMessageBox::Cancel, this);
+    QMessageBox box(QMessageBox::Warning, tr("Risk Warning"), text, QMessageBox::Ok | QMessageBox::Cancel,
+                    this);
     box.setInformativeText(informativeText);
     box.setDefaultButton(QMessageBox::Ok);
     auto* dontShow = new QCheckBox(tr("Don't show again"), &box);
@@ -269,7 +269,8 @@ void MainWindow::appendLog(const QString& text)
 
 void MainWindow::postLog(const QString& text)
 {
-    QMetaObject::invokeMethod(this, [this, text] { appendLog(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text] { appendLog(text); }, Qt::QueuedConnection);
 }
 
 void MainWindow::checkUpdate()

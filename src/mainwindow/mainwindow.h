@@ -28,9 +28,25 @@ namespace Ui {
 class MainWindow;
 }
 
-enum WriteItems { WriteItemFW = 0, WriteItemFPGA = 1 };
-enum WriteFWItems { ItemStart = 0, ItemErase = 1, ItemWrite = 2, ItemRun = 4, ItemFinish = 5 };
-enum WriteFWItemsResult { ResultStart = 0, ResultOK = 1, ResultFailed = 2 };
+enum WriteItems
+{
+    WriteItemFW = 0,
+    WriteItemFPGA = 1
+};
+enum WriteFWItems
+{
+    ItemStart = 0,
+    ItemErase = 1,
+    ItemWrite = 2,
+    ItemRun = 4,
+    ItemFinish = 5
+};
+enum WriteFWItemsResult
+{
+    ResultStart = 0,
+    ResultOK = 1,
+    ResultFailed = 2
+};
 
 class MainWindow : public QMainWindow
 {

@@ -5,7 +5,6 @@
 #include "permissionhint.h"
 #include "qvrusb.h"
 
-#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
@@ -72,7 +71,8 @@ void MainWindow::openSelectedCamera()
             return;
         }
         currentCameraPath = path;
-        appendLog(tr("Open QVR Camera(%1), Path: %2!").arg(ui->comboBoxCameras->currentText(), currentCameraPath));
+        appendLog(
+            tr("Open QVR Camera(%1), Path: %2!").arg(ui->comboBoxCameras->currentText(), currentCameraPath));
     }
 
     uint8_t fwVersion = 0;
@@ -162,7 +162,8 @@ QString startFolder(const QLineEdit* edit, const QString& fallback)
     return folder;
 }
 
-void choosePath(QWidget* parent, QLineEdit* edit, const QString& fallback, const QString& title, const QString& filter)
+void choosePath(QWidget* parent, QLineEdit* edit, const QString& fallback, const QString& title,
+                const QString& filter)
 {
     const QString file = QFileDialog::getOpenFileName(parent, title, startFolder(edit, fallback), filter);
     if (file.isEmpty())
@@ -246,10 +247,11 @@ void MainWindow::on_pushButtonWriteFPGA_clicked()
         appendLog(tr("ERROR: the FPGA file(*.bit) is not exist!"));
         return;
     }
-    QMessageBox question(QMessageBox::Information, tr("Update FPGA"),
-                         tr("Strongly recommended NOT to upgrade the FPGA,\nunless you understand the purpose of "
-                            "doing so.\nContinue?"),
-                         QMessageBox::Yes | QMessageBox::No, this);
+    QMessageBox question(
+        QMessageBox::Information, tr("Update FPGA"),
+        tr("Strongly recommended NOT to upgrade the FPGA,\nunless you understand the purpose of "
+           "doing so.\nContinue?"),
+        QMessageBox::Yes | QMessageBox::No, this);
     question.setDefaultButton(static_cast<QPushButton*>(nullptr));
     if (question.exec() == QMessageBox::No)
         return;
@@ -323,8 +325,8 @@ void MainWindow::writeFinished(bool bIsSuccess, WriteItems writeItem)
         return;
     }
     if (bIsSuccess)
-        QMessageBox::information(this, tr("Write Successfully"), tr("Please unplug the camera,\nand re-plug to host!"),
-                                 QMessageBox::Ok);
+        QMessageBox::information(this, tr("Write Successfully"),
+                                 tr("Please unplug the camera,\nand re-plug to host!"), QMessageBox::Ok);
     else
         QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the camera,\nand try again!"),
                               QMessageBox::Ok);

@@ -140,7 +140,8 @@ void MainWindow::openSelectedZW()
     if (state == ZW_STATE_CLOSED) {
         const int status = QVROpenZW(id);
         if (status != 0) {
-            appendLog(tr("ERROR: Open Filter Wheel Failed!!!, Please replug it! Code: %1").arg(errorText(status)));
+            appendLog(
+                tr("ERROR: Open Filter Wheel Failed!!!, Please replug it! Code: %1").arg(errorText(status)));
             const QString hint = wheelPermissionHint();
             if (!hint.isEmpty())
                 appendLog(hint);
@@ -286,7 +287,8 @@ void MainWindow::on_checkBoxOneWay_clicked(bool checked)
         return;
     const int status = QVRSetOneWay(wheel->ID, checked ? 1 : 0);
     if (status == 0)
-        appendLog(tr("Set One-Way OK!!!, Value: %1").arg(checked ? QStringLiteral("Yes") : QStringLiteral("No")));
+        appendLog(
+            tr("Set One-Way OK!!!, Value: %1").arg(checked ? QStringLiteral("Yes") : QStringLiteral("No")));
     else
         appendLog(tr("Failed to Set One-Way , Code: ") + errorText(status));
 }
@@ -341,7 +343,8 @@ void MainWindow::on_pushButton_ReadMotorInfo_clicked()
     int status = QVRGetMotorState(id, &motorState, &commState);
     if (status == 0) {
         const QString detail = QStringLiteral("%1: ").arg(motorState) + motorStateName(motorState) +
-                               QStringLiteral(", ") + QStringLiteral("Communication State: %1").arg(commState);
+                               QStringLiteral(", ") +
+                               QStringLiteral("Communication State: %1").arg(commState);
         appendLog(QStringLiteral("Read Motor State: %1!!!").arg(detail));
     } else {
         appendLog(QStringLiteral("Failed to Read Motor State, Error: ") + errorText(status));
@@ -350,14 +353,18 @@ void MainWindow::on_pushButton_ReadMotorInfo_clicked()
     unsigned short startSpeed = 0, runningSpeed = 0;
     status = QVRGetMotorSpeed(id, &startSpeed, &runningSpeed);
     if (status == 0)
-        appendLog(QStringLiteral("Read Motor Speed, start speed: %1, running speed: %2!!!").arg(startSpeed).arg(runningSpeed));
+        appendLog(QStringLiteral("Read Motor Speed, start speed: %1, running speed: %2!!!")
+                      .arg(startSpeed)
+                      .arg(runningSpeed));
     else
         appendLog(QStringLiteral("Failed to Read Motor Speed, Error: ") + errorText(status));
 
     unsigned short runningPower = 0, stopPower = 0;
     status = QVRGetMotorPower(id, &runningPower, &stopPower);
     if (status == 0)
-        appendLog(QStringLiteral("Read Motor Power, running power: %1, stop power: %2!!!").arg(runningPower).arg(stopPower));
+        appendLog(QStringLiteral("Read Motor Power, running power: %1, stop power: %2!!!")
+                      .arg(runningPower)
+                      .arg(stopPower));
     else
         appendLog(QStringLiteral("Failed to Read Motor Power, Error: ") + errorText(status));
 }
@@ -384,8 +391,10 @@ void MainWindow::on_pushButton_SetMaxPower_clicked()
         appendLog(tr("Please try to eliminate this error and make the wheel work properly: "));
         appendLog(tr("1. Try loosening the center screws of the filter plate."));
         appendLog(tr("2. If the weather is cold, bring the wheel to a warm environment."));
-        appendLog(tr("If the problem is not solved, please contact our support: ") + QLatin1String(supportAddress));
-        QMessageBox::critical(this, tr("Wheel Error"), tr("Wheel has an error, please check the suggestions in the log."),
+        appendLog(tr("If the problem is not solved, please contact our support: ") +
+                  QLatin1String(supportAddress));
+        QMessageBox::critical(this, tr("Wheel Error"),
+                              tr("Wheel has an error, please check the suggestions in the log."),
                               QMessageBox::Ok);
         return;
     }
@@ -421,14 +430,17 @@ void MainWindow::on_pushButton_WhatThis_clicked()
 {
     appendLog(QStringLiteral("------"));
     appendLog(tr("Why set the motor power:"));
-    appendLog(tr("  Due to the different usage environments (such as very cold weather), the rotating shaft of the "
-                 "filter wheel may increase the friction, which may cause it to fail to move or the slot positions "
-                 "to be misaligned."));
-    appendLog(tr("  Increasing the power of the filter wheel motor can solve this problem, however, this requires "
-                 "the USB port of host to have sufficient power supply capacity. If the USB port does not provide "
-                 "sufficient power, increasing the motor power may not have any effect."));
+    appendLog(
+        tr("  Due to the different usage environments (such as very cold weather), the rotating shaft of the "
+           "filter wheel may increase the friction, which may cause it to fail to move or the slot positions "
+           "to be misaligned."));
+    appendLog(
+        tr("  Increasing the power of the filter wheel motor can solve this problem, however, this requires "
+           "the USB port of host to have sufficient power supply capacity. If the USB port does not provide "
+           "sufficient power, increasing the motor power may not have any effect."));
     appendLog(QString());
-    appendLog(tr("If there is nothing wrong with your filter wheel, it is recommended not to change the motor "
-                 "power."));
+    appendLog(
+        tr("If there is nothing wrong with your filter wheel, it is recommended not to change the motor "
+           "power."));
     appendLog(QStringLiteral("------"));
 }

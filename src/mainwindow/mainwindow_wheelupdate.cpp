@@ -6,7 +6,6 @@
 #include "hexparser.h"
 #include "permissionhint.h"
 
-#include <QCheckBox>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -56,7 +55,8 @@ void MainWindow::on_pushButtonSelectFW_ZW_clicked()
         if (!folder.endsWith(QLatin1Char('/')))
             folder += QLatin1Char('/');
     }
-    const QString file = QFileDialog::getOpenFileName(this, tr("Select Firmware File"), folder, tr("FW (*.hex)"));
+    const QString file =
+        QFileDialog::getOpenFileName(this, tr("Select Firmware File"), folder, tr("FW (*.hex)"));
     if (file.isEmpty())
         return;
     ui->lineEditFWFilePath_ZW->setText(file);
@@ -82,10 +82,11 @@ bool MainWindow::checkZWFirmwareVersion()
         !version.isEmpty() && !wheelFirmwareVersion.isEmpty() && version.at(0) == wheelFirmwareVersion.at(0);
     if (!compatible) {
         appendLog(tr("wheel firmware version NOT compatibilty!"));
-        QMessageBox::warning(this, tr("Version Compatibility"),
-                             tr("The firmware version is incompatible!\nPlease select the v%1.x version firmware")
-                                 .arg(wheelFirmwareVersion.left(1)),
-                             QMessageBox::Ok);
+        QMessageBox::warning(
+            this, tr("Version Compatibility"),
+            tr("The firmware version is incompatible!\nPlease select the v%1.x version firmware")
+                .arg(wheelFirmwareVersion.left(1)),
+            QMessageBox::Ok);
         return false;
     }
     appendLog(tr("wheel firmware version compatibilty!"));
@@ -94,9 +95,10 @@ bool MainWindow::checkZWFirmwareVersion()
 
 bool MainWindow::showZWRiskWarning()
 {
-    return askRiskWarning(tr("Please don't unplug the filter wheel from the host!"),
-                          tr("During writing, make sure the connection between filter wheel and host is stable."),
-                          notShowWarningZW);
+    return askRiskWarning(
+        tr("Please don't unplug the filter wheel from the host!"),
+        tr("During writing, make sure the connection between filter wheel and host is stable."),
+        notShowWarningZW);
 }
 
 int MainWindow::scanZWBootloader()
@@ -118,7 +120,8 @@ int MainWindow::scanZWBootloader()
             appendLog(hint);
         return -1;
     }
-    if (!zwWriter->SetFirmwareData(fwStartAddress, reinterpret_cast<const uint8_t*>(fwData.constData()), fwSize)) {
+    if (!zwWriter->SetFirmwareData(fwStartAddress, reinterpret_cast<const uint8_t*>(fwData.constData()),
+                                   fwSize)) {
         appendLog(tr("ERROR: Set data to ZW bootloader failed!"));
         return -2;
     }
@@ -226,11 +229,12 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
             recoverFromBootloaderScan();
             return;
         }
-        const QMessageBox::StandardButton again = QMessageBox::question(
-            this, tr("Try Again?"),
-            tr("The system may be recognizing the bootloader of the wheel.\nDo you want to try again?\n(If it still "
-               "doesn't work after several attempts, please re-plug the wheel.)"),
-            QMessageBox::Yes | QMessageBox::No);
+        const QMessageBox::StandardButton again =
+            QMessageBox::question(this, tr("Try Again?"),
+                                  tr("The system may be recognizing the bootloader of the wheel.\nDo you "
+                                     "want to try again?\n(If it still "
+                                     "doesn't work after several attempts, please re-plug the wheel.)"),
+                                  QMessageBox::Yes | QMessageBox::No);
         if (again != QMessageBox::Yes)
             break;
         if (attempt == attempts) {
@@ -286,7 +290,9 @@ void MainWindow::processWriteZWItemsResults(WriteFWItems item, WriteFWItemsResul
     case ItemErase:
     case ItemWrite:
     case ItemRun: {
-        const char* step = item == ItemErase ? "Erase Flash" : item == ItemWrite ? "Write Flash" : "Run Program";
+        const char* step = item == ItemErase   ? "Erase Flash"
+                           : item == ItemWrite ? "Write Flash"
+                                               : "Run Program";
         const char* ending = ret == ResultStart ? " to Start!" : ret == ResultOK ? " OK!" : " Failed!!";
         text = QLatin1String(step) + QLatin1String(ending);
         appendLog(text);
@@ -313,9 +319,10 @@ void MainWindow::processWriteZWItemsResults(WriteFWItems item, WriteFWItemsResul
     wheelUpdateActive = false;
     if (!closeAfterWrite) {
         if (success)
-            QMessageBox::information(this, tr("Write Successfully"),
-                                     tr("Please re-plug the wheel to host!\n(If moving, wait for it to stop moving)"),
-                                     QMessageBox::Ok);
+            QMessageBox::information(
+                this, tr("Write Successfully"),
+                tr("Please re-plug the wheel to host!\n(If moving, wait for it to stop moving)"),
+                QMessageBox::Ok);
         else
             QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the wheel,\nand try again!"),
                                   QMessageBox::Ok);

@@ -23,20 +23,47 @@ extern "C" {
 
 typedef struct WheelInfo
 {
-    char Name[64];  // NUL-terminated
+    char Name[64]; // NUL-terminated
     int ID;
-    int SlotNum;    // position count
-    char SN[64];    // NUL-terminated serial number
+    int SlotNum; // position count
+    char SN[64]; // NUL-terminated serial number
 } WheelInfo;
 
 // Wheel state (QVRGetZWState)
-enum { ZW_STATE_CLOSED = 0, ZW_STATE_IDLE = 1, ZW_STATE_MOVING = 2 };
+enum
+{
+    ZW_STATE_CLOSED = 0,
+    ZW_STATE_IDLE = 1,
+    ZW_STATE_MOVING = 2
+};
 // Self-test state (QVRGetSelfTestState): 17..31 running, 16 failed, 1 passed
-enum { ZW_SELFTEST_PASSED = 1, ZW_SELFTEST_FAILED = 16, ZW_SELFTEST_RUNNING_FIRST = 17, ZW_SELFTEST_RUNNING_LAST = 31 };
+enum
+{
+    ZW_SELFTEST_PASSED = 1,
+    ZW_SELFTEST_FAILED = 16,
+    ZW_SELFTEST_RUNNING_FIRST = 17,
+    ZW_SELFTEST_RUNNING_LAST = 31
+};
 // Wheel error code (QVRGetErrorCode)
-enum { ZW_ERR_NONE = 0, ZW_ERR_CLOSED, ZW_ERR_MOTTEST, ZW_ERR_MOTOR, ZW_ERR_SENSOR, ZW_ERR_SAVE, ZW_ERR_SWITCH };
+enum
+{
+    ZW_ERR_NONE = 0,
+    ZW_ERR_CLOSED,
+    ZW_ERR_MOTTEST,
+    ZW_ERR_MOTOR,
+    ZW_ERR_SENSOR,
+    ZW_ERR_SAVE,
+    ZW_ERR_SWITCH
+};
 // Motor state (QVRGetMotorState)
-enum { ZW_MOTOR_IDLE = 0, ZW_MOTOR_SPEEDUP, ZW_MOTOR_SPEEDDOWN, ZW_MOTOR_RUNNING, ZW_MOTOR_STOP };
+enum
+{
+    ZW_MOTOR_IDLE = 0,
+    ZW_MOTOR_SPEEDUP,
+    ZW_MOTOR_SPEEDDOWN,
+    ZW_MOTOR_RUNNING,
+    ZW_MOTOR_STOP
+};
 
 DEVIZUVEZ_API int QVRGetZWCount(void);
 DEVIZUVEZ_API int QVRGetZWProperties(int index, WheelInfo* info);

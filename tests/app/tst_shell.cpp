@@ -8,13 +8,13 @@
 
 #include <QActionGroup>
 #include <QCheckBox>
-#include <QPushButton>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMetaMethod>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QToolButton>
@@ -62,8 +62,9 @@ private slots:
         }
         settings.sync();
         QCOMPARE(readFile(settings.filePath()),
-                 QStringLiteral("[General]\nNotShowNeedToKnow=false\nNotShowWarning=false\nNotShowWarning_ZW=false\n"
-                                "Theme=Light\n\n[PATH]\nFPGAPath=\nFWPath=\nZW_FWPath=\n"));
+                 QStringLiteral(
+                     "[General]\nNotShowNeedToKnow=false\nNotShowWarning=false\nNotShowWarning_ZW=false\n"
+                     "Theme=Light\n\n[PATH]\nFPGAPath=\nFWPath=\nZW_FWPath=\n"));
     }
 
     void storedValuesLoadAndSaveBack()
@@ -88,7 +89,8 @@ private slots:
                 QCOMPARE(edit->toolTip(), p.second);
             }
             // A path changed while running is what gets saved.
-            w.findChild<QLineEdit*>(QStringLiteral("lineEditFPGAFilePath"))->setText(QStringLiteral("/x/new.bit"));
+            w.findChild<QLineEdit*>(QStringLiteral("lineEditFPGAFilePath"))
+                ->setText(QStringLiteral("/x/new.bit"));
             w.close();
         }
         settings.sync();
@@ -177,7 +179,8 @@ private slots:
         env.remove(QStringLiteral("LC_ALL"));
         env.remove(QStringLiteral("LC_MESSAGES"));
         env.insert(QStringLiteral("LANG"), lang);
-        env.insert(QStringLiteral("FLASHWICK_EXPECT_CHINESE"), chinese ? QStringLiteral("1") : QStringLiteral("0"));
+        env.insert(QStringLiteral("FLASHWICK_EXPECT_CHINESE"),
+                   chinese ? QStringLiteral("1") : QStringLiteral("0"));
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("autoLanguageInThisProcess")});
         QVERIFY(child.waitForFinished(60000));
@@ -199,9 +202,12 @@ private slots:
     {
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("title");
-        QTest::newRow("english") << "en" << "Flashwick_V1.2.0";
+        QTest::newRow("english") << "en"
+                                 << "Flashwick_V1.2.0";
         QTest::newRow("chinese without catalogue")
-            << "zh_CN" << QString::fromUtf8("\xE5\x9B\xBA\xE4\xBB\xB6\xE5\x8D\x87\xE7\xBA\xA7\xE8\xBD\xAF\xE4\xBB\xB6_V1.2.0");
+            << "zh_CN"
+            << QString::fromUtf8(
+                   "\xE5\x9B\xBA\xE4\xBB\xB6\xE5\x8D\x87\xE7\xBA\xA7\xE8\xBD\xAF\xE4\xBB\xB6_V1.2.0");
     }
     void titleAndHeaderLink()
     {
@@ -213,8 +219,9 @@ private slots:
         QCOMPARE(w.windowTitle(), title);
         auto* link = w.findChild<QLabel*>(QStringLiteral("label_GotoDownloadPage"));
         QVERIFY(link->openExternalLinks());
-        QCOMPARE(link->text(), QStringLiteral("<a style='color: #1a8cff;' href=\"https://quenvor.example/firmware\">"
-                                              "firmwares download page..."));
+        QCOMPARE(link->text(),
+                 QStringLiteral("<a style='color: #1a8cff;' href=\"https://quenvor.example/firmware\">"
+                                "firmwares download page..."));
     }
 
     void menuStructure()
@@ -345,7 +352,8 @@ private slots:
             const QByteArray signature =
                 signal.toLatin1() + slot.methodSignature().mid(slot.methodSignature().indexOf('('));
             const int index = child->metaObject()->indexOfSignal(signature.constData());
-            QVERIFY2(index >= 0, qPrintable(object + QStringLiteral(" has no signal ") + QString::fromLatin1(signature)));
+            QVERIFY2(index >= 0,
+                     qPrintable(object + QStringLiteral(" has no signal ") + QString::fromLatin1(signature)));
             ++checked;
         }
         QCOMPARE(checked, 19);
@@ -364,7 +372,8 @@ private slots:
         TestSettings settings;
         MainWindow w;
         for (const char* name : {"labelMsg", "labelMsg_ZW"})
-            QCOMPARE(w.findChild<QLabel*>(QLatin1String(name))->property("res").toString(), QStringLiteral("normal"));
+            QCOMPARE(w.findChild<QLabel*>(QLatin1String(name))->property("res").toString(),
+                     QStringLiteral("normal"));
     }
 
     void timersCreatedNotStarted()

@@ -5,12 +5,12 @@
 
 #include <QCheckBox>
 #include <QClipboard>
-#include <QStatusBar>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
@@ -120,7 +120,8 @@ private slots:
     {
         QFETCH(int, cameras);
         for (int i = 0; i < cameras; ++i)
-            addCamera(named(i ? "Quenvor QV183M" : "Quenvor QV294C", i ? "B0000000000000000002" : "A0000000000000000001"));
+            addCamera(named(i ? "Quenvor QV183M" : "Quenvor QV294C",
+                            i ? "B0000000000000000002" : "A0000000000000000001"));
         addForeignDevice();
         MainWindow w;
         QStringList expected = {QStringLiteral("Get Connnected Camera..."),
@@ -144,8 +145,9 @@ private slots:
             QCOMPARE(child<QLabel>(w, "labelShowFPGAVersion")->text(), QStringLiteral("V1.2301.1.2"));
             QCOMPARE(child<QLabel>(w, "labelHost")->text(), QStringLiteral("USB3.0"));
             QCOMPARE(child<QLabel>(w, "labelShowSN")->text(),
-                     QVRUsb::cameraList().names.value(0) == "Quenvor QV294C" ? QStringLiteral("A0000000000000000001")
-                                                                            : QStringLiteral("B0000000000000000002"));
+                     QVRUsb::cameraList().names.value(0) == "Quenvor QV294C"
+                         ? QStringLiteral("A0000000000000000001")
+                         : QStringLiteral("B0000000000000000002"));
             QCOMPARE(child<QLabel>(w, "labelMsg")->text(), QStringLiteral("Waiting..."));
         }
     }
@@ -192,13 +194,16 @@ private slots:
         const QString otherName = combo->itemText(other);
         combo->setCurrentIndex(other);
         emit combo->activated(other);
-        QCOMPARE(logLines(w), (QStringList{QStringLiteral("Close QVR Camera(%1):!").arg(oldPath),
-                                           QStringLiteral("Open QVR Camera(%1), Path: %2!")
-                                               .arg(otherName, cameraPath(other))}));
+        QCOMPARE(logLines(w),
+                 (QStringList{
+                     QStringLiteral("Close QVR Camera(%1):!").arg(oldPath),
+                     QStringLiteral("Open QVR Camera(%1), Path: %2!").arg(otherName, cameraPath(other))}));
         QVERIFY(A::currentCameraPath(w) != oldPath);
         const bool high = otherName == QStringLiteral("Quenvor QV183M");
-        QCOMPARE(child<QLabel>(w, "labelHost")->text(), high ? QStringLiteral("USB2.0") : QStringLiteral("USB3.0"));
-        QCOMPARE(child<QLabel>(w, "labelShowFWVersion")->text(), high ? QStringLiteral("V4.5") : QStringLiteral("V1.2.3"));
+        QCOMPARE(child<QLabel>(w, "labelHost")->text(),
+                 high ? QStringLiteral("USB2.0") : QStringLiteral("USB3.0"));
+        QCOMPARE(child<QLabel>(w, "labelShowFWVersion")->text(),
+                 high ? QStringLiteral("V4.5") : QStringLiteral("V1.2.3"));
     }
 
     void writeFirmwareSucceeds()
@@ -214,15 +219,17 @@ private slots:
         QCOMPARE(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("writing"));
         QString resultTitle;
         answerNextBox(QMessageBox::Ok, &resultTitle, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("ok"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(),
+                                  QStringLiteral("ok"), 20000);
         QTRY_COMPARE(resultTitle, QStringLiteral("Write Successfully"));
         QCOMPARE(child<QLabel>(w, "labelMsg")->text(), QStringLiteral("Write FW Successful!"));
         QCOMPARE(child<QProgressBar>(w, "progressBarWriting")->value(), 100);
         QVERIFY(child<QPushButton>(w, "pushButtonRefresh")->isEnabled());
         QVERIFY(child<QComboBox>(w, "comboBoxCameras")->isEnabled());
         QCOMPARE(flashBytes(id, 0, 9000), fileBytes(file));
-        QCOMPARE(logLines(w), (QStringList{QStringLiteral("Writing FW..."), QStringLiteral("Writing FW Successful!"),
-                                           QStringLiteral("Please unplug the camera and re-connnect to host!")}));
+        QCOMPARE(logLines(w),
+                 (QStringList{QStringLiteral("Writing FW..."), QStringLiteral("Writing FW Successful!"),
+                              QStringLiteral("Please unplug the camera and re-connnect to host!")}));
         QTRY_VERIFY(!QApplication::activeModalWidget());
     }
 
@@ -240,12 +247,15 @@ private slots:
         clickWrite(w, "pushButtonWriteFPGA", {QMessageBox::Yes});
         QString resultTitle;
         answerNextBox(QMessageBox::Ok, &resultTitle, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("failed"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(),
+                                  QStringLiteral("failed"), 20000);
         QTRY_COMPARE(resultTitle, QStringLiteral("Write Failed"));
         QCOMPARE(child<QLabel>(w, "labelMsg")->text(), QStringLiteral("Write FPGA Failed!"));
         QCOMPARE(child<QProgressBar>(w, "progressBarWriting")->value(), 0);
-        QCOMPARE(logLines(w), (QStringList{QStringLiteral("Writing FPGA..."), QStringLiteral("ERROR: Writing FPGA Failed!"),
-                                           QStringLiteral("Please unplug the camera and re-connnect to host!")}));
+        QCOMPARE(
+            logLines(w),
+            (QStringList{QStringLiteral("Writing FPGA..."), QStringLiteral("ERROR: Writing FPGA Failed!"),
+                         QStringLiteral("Please unplug the camera and re-connnect to host!")}));
         QTRY_VERIFY(!QApplication::activeModalWidget());
     }
 
@@ -287,7 +297,8 @@ private slots:
         QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
         QVERIFY(!child<QPushButton>(w, "pushButtonRefresh")->isEnabled());
         answerNextBox(QMessageBox::Ok, nullptr, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("ok"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(),
+                                  QStringLiteral("ok"), 20000);
         QTRY_VERIFY(!QApplication::activeModalWidget());
     }
 
@@ -296,9 +307,12 @@ private slots:
         QTest::addColumn<bool>("camera");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("fwLine");
-        QTest::newRow("no camera") << false << "/x" << "ERROR: No Cameras!";
-        QTest::newRow("no file chosen") << true << "" << "ERROR: Please Select FW File(*.img)!";
-        QTest::newRow("missing file") << true << "/nonexistent/fw.img" << "ERROR: the FW file(*.img) is not exist!";
+        QTest::newRow("no camera") << false << "/x"
+                                   << "ERROR: No Cameras!";
+        QTest::newRow("no file chosen") << true << ""
+                                        << "ERROR: Please Select FW File(*.img)!";
+        QTest::newRow("missing file") << true << "/nonexistent/fw.img"
+                                      << "ERROR: the FW file(*.img) is not exist!";
     }
     void writePreconditions()
     {
@@ -337,7 +351,8 @@ private slots:
         QVERIFY(!logLines(w).contains(QStringLiteral("Get Connnected Camera...")));
         QVERIFY(A::writeRunning(w));
         answerNextModal([](QWidget* m) { pressButton(m, QMessageBox::Ok); }, 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("ok"), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "labelMsg")->property("res").toString(),
+                                  QStringLiteral("ok"), 60000);
         QTRY_VERIFY(!QApplication::activeModalWidget());
     }
 
@@ -369,7 +384,8 @@ private slots:
         MainWindow w;
         QTest::mouseClick(child<QPushButton>(w, "btnCopySN"), Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A0000000000000000001"));
-        QCOMPARE(child<QStatusBar>(w, "statusbar")->currentMessage(), QStringLiteral("SN of camera be copied to clipboard!"));
+        QCOMPARE(child<QStatusBar>(w, "statusbar")->currentMessage(),
+                 QStringLiteral("SN of camera be copied to clipboard!"));
     }
 
     // Closing during a write must neither destroy the camera under the worker nor leave the flash

@@ -24,15 +24,33 @@ private slots:
         QTest::addColumn<QString>("wheelVersion");
         QTest::addColumn<QString>("fileVersion");
         QTest::addColumn<bool>("compatible");
-        QTest::newRow("same major") << "/fw/wheel_v2.1.3.hex" << "2.0.7" << "2.1.3" << true;
-        QTest::newRow("other major") << "/fw/wheel_v2.1.3.hex" << "1.4" << "2.1.3" << false;
-        QTest::newRow("dash v") << "/fw/wheel-v3.hex" << "3.1.2" << "3" << true;
-        QTest::newRow("upper V") << "/fw/wheel_V3.hex" << "3.1.2" << "" << false;
-        QTest::newRow("upper HEX") << "/fw/wheel_v3.HEX" << "3.1.2" << "" << false;
-        QTest::newRow("no version") << "/fw/wheel.hex" << "3.1.2" << "" << false;
-        QTest::newRow("wheel version unknown") << "/fw/wheel_v3.1.hex" << "" << "3.1" << false;
-        QTest::newRow("folder not consulted") << "/fw_v3/wheel_v4.0.hex" << "4.2" << "4.0" << true;
-        QTest::newRow("first _v wins") << "/fw/a_v5_b_v3.1.hex" << "3.1" << "5_b_v3.1" << false;
+        QTest::newRow("same major") << "/fw/wheel_v2.1.3.hex"
+                                    << "2.0.7"
+                                    << "2.1.3" << true;
+        QTest::newRow("other major") << "/fw/wheel_v2.1.3.hex"
+                                     << "1.4"
+                                     << "2.1.3" << false;
+        QTest::newRow("dash v") << "/fw/wheel-v3.hex"
+                                << "3.1.2"
+                                << "3" << true;
+        QTest::newRow("upper V") << "/fw/wheel_V3.hex"
+                                 << "3.1.2"
+                                 << "" << false;
+        QTest::newRow("upper HEX") << "/fw/wheel_v3.HEX"
+                                   << "3.1.2"
+                                   << "" << false;
+        QTest::newRow("no version") << "/fw/wheel.hex"
+                                    << "3.1.2"
+                                    << "" << false;
+        QTest::newRow("wheel version unknown") << "/fw/wheel_v3.1.hex"
+                                               << ""
+                                               << "3.1" << false;
+        QTest::newRow("folder not consulted") << "/fw_v3/wheel_v4.0.hex"
+                                              << "4.2"
+                                              << "4.0" << true;
+        QTest::newRow("first _v wins") << "/fw/a_v5_b_v3.1.hex"
+                                       << "3.1"
+                                       << "5_b_v3.1" << false;
     }
     void versionRule()
     {
@@ -54,13 +72,17 @@ private slots:
         });
         QCOMPARE(A::checkZWFirmwareVersion(w), compatible);
         const QString name = QFileInfo(file).fileName();
-        QCOMPARE(log(w), (QStringList{QStringLiteral("fwName:") + name, QStringLiteral("fwName version:") + fileVersion,
-                                      compatible ? QStringLiteral("wheel firmware version compatibilty!")
-                                                 : QStringLiteral("wheel firmware version NOT compatibilty!")}));
+        QCOMPARE(
+            log(w),
+            (QStringList{QStringLiteral("fwName:") + name, QStringLiteral("fwName version:") + fileVersion,
+                         compatible ? QStringLiteral("wheel firmware version compatibilty!")
+                                    : QStringLiteral("wheel firmware version NOT compatibilty!")}));
         if (!compatible) {
             QTRY_COMPARE(title, QStringLiteral("Version Compatibility"));
-            QCOMPARE(text, QStringLiteral("The firmware version is incompatible!\nPlease select the v%1.x version firmware")
-                               .arg(wheelVersion.left(1)));
+            QCOMPARE(text,
+                     QStringLiteral(
+                         "The firmware version is incompatible!\nPlease select the v%1.x version firmware")
+                         .arg(wheelVersion.left(1)));
         }
         QTRY_VERIFY(!QApplication::activeModalWidget());
     }

@@ -31,7 +31,10 @@ class TestWheelTab : public QObject
             qFatal("no widget %s", name);
         return widget;
     }
-    static QStringList log(MainWindow& w) { return child<QTextEdit>(w, "textEditLog")->toPlainText().split('\n'); }
+    static QStringList log(MainWindow& w)
+    {
+        return child<QTextEdit>(w, "textEditLog")->toPlainText().split('\n');
+    }
     static void clearLog(MainWindow& w) { child<QTextEdit>(w, "textEditLog")->clear(); }
 
     // Wheel k uses hidraw nodes 16+2k (wheel) and 17+2k (its bootloader).
@@ -50,7 +53,8 @@ class TestWheelTab : public QObject
     {
         QString title;
         answerNextBox(answer, &title, 15000);
-        if (!QTest::qWaitFor([&title] { return !title.isEmpty() && !QApplication::activeModalWidget(); }, 15000))
+        if (!QTest::qWaitFor([&title] { return !title.isEmpty() && !QApplication::activeModalWidget(); },
+                             15000))
             qWarning("no self-test result box");
         QTest::qWait(20); // lets the slot that showed the box finish
         return title;
@@ -294,7 +298,8 @@ private slots:
         finishSelfTest();
         QTest::mouseClick(child<QPushButton>(w, "pushButtonCopySN"), Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("0123456789ABCDEF01234567"));
-        QCOMPARE(child<QStatusBar>(w, "statusbar")->currentMessage(), QStringLiteral("SN of wheel be copied to clipboard!"));
+        QCOMPARE(child<QStatusBar>(w, "statusbar")->currentMessage(),
+                 QStringLiteral("SN of wheel be copied to clipboard!"));
     }
 
     void motorInfoWithOneQueryFailing()
@@ -311,9 +316,10 @@ private slots:
         finishSelfTest();
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_ReadMotorInfo"), Qt::LeftButton);
-        QCOMPARE(log(w), (QStringList{QStringLiteral("Read Motor State: 3: Running, Communication State: 0!!!"),
-                                      QStringLiteral("Read Motor Speed, start speed: 400, running speed: 6000!!!"),
-                                      QStringLiteral("Read Motor Power, running power: 28, stop power: 4!!!")}));
+        QCOMPARE(log(w),
+                 (QStringList{QStringLiteral("Read Motor State: 3: Running, Communication State: 0!!!"),
+                              QStringLiteral("Read Motor Speed, start speed: 400, running speed: 6000!!!"),
+                              QStringLiteral("Read Motor Power, running power: 28, stop power: 4!!!")}));
         wheel->setRefused(ZW_CMD_GET_MOTOR_STATE);
         wheel->setMotorState(7, 1);
         clearLog(w);
@@ -348,13 +354,16 @@ private slots:
         answerNextBox(QMessageBox::Ok, &title);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_SetMaxPower"), Qt::LeftButton);
         QCOMPARE(title, QStringLiteral("Wheel Error"));
-        QCOMPARE(log(w), (QStringList{
-                             QStringLiteral("Wheel error state: ") + name,
-                             QStringLiteral("Wheel has an error, can not set the power of motor!"),
-                             QStringLiteral("Please try to eliminate this error and make the wheel work properly: "),
-                             QStringLiteral("1. Try loosening the center screws of the filter plate."),
-                             QStringLiteral("2. If the weather is cold, bring the wheel to a warm environment."),
-                             QStringLiteral("If the problem is not solved, please contact our support: support@quenvor.example")}));
+        QCOMPARE(
+            log(w),
+            (QStringList{
+                QStringLiteral("Wheel error state: ") + name,
+                QStringLiteral("Wheel has an error, can not set the power of motor!"),
+                QStringLiteral("Please try to eliminate this error and make the wheel work properly: "),
+                QStringLiteral("1. Try loosening the center screws of the filter plate."),
+                QStringLiteral("2. If the weather is cold, bring the wheel to a warm environment."),
+                QStringLiteral(
+                    "If the problem is not solved, please contact our support: support@quenvor.example")}));
         QCOMPARE(wheel->motorSettings(), o.motor);
         QCOMPARE(wheel->saveCount(), 0);
     }
@@ -386,13 +395,13 @@ private slots:
         power->setCurrentIndex(selection);
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_SetMaxPower"), Qt::LeftButton);
-        QCOMPARE(log(w), (QStringList{QStringLiteral("Wheel error state: NoError"),
-                                      QStringLiteral("Setting the motor power..."),
-                                      QStringLiteral("Set the motor running power OK: ") + power->currentText(),
-                                      QStringLiteral("Set motor running speed OK."),
-                                      QStringLiteral("Wheel is saving changes..."),
-                                      QStringLiteral("Save successfully."),
-                                      QStringLiteral("Set motor power successfully.")}));
+        QCOMPARE(
+            log(w),
+            (QStringList{
+                QStringLiteral("Wheel error state: NoError"), QStringLiteral("Setting the motor power..."),
+                QStringLiteral("Set the motor running power OK: ") + power->currentText(),
+                QStringLiteral("Set motor running speed OK."), QStringLiteral("Wheel is saving changes..."),
+                QStringLiteral("Save successfully."), QStringLiteral("Set motor power successfully.")}));
         const WheelModel::MotorSettings saved = wheel->savedSettings();
         QCOMPARE(int(saved.runningPower), runningPower);
         QCOMPARE(int(saved.stopPower), 4);
@@ -406,19 +415,19 @@ private slots:
         QTest::addColumn<int>("refusedCommand");
         QTest::addColumn<QStringList>("tail");
         QTest::addColumn<int>("saves");
-        QTest::newRow("power refused") << int(ZW_CMD_SET_MOTOR_POWER)
-                                       << QStringList{QStringLiteral("Set motor power failed!!!")} << 0;
-        QTest::newRow("speed refused") << int(ZW_CMD_SET_MOTOR_SPEED)
-                                       << QStringList{QStringLiteral("Set motor running speed failed!!!"),
-                                                      QStringLiteral("Wheel is saving changes..."),
-                                                      QStringLiteral("Save successfully."),
-                                                      QStringLiteral("Set motor power successfully.")}
-                                       << 1;
-        QTest::newRow("save refused") << int(ZW_CMD_SAVE_CONFIG)
-                                      << QStringList{QStringLiteral("Set motor running speed OK."),
-                                                     QStringLiteral("Wheel is saving changes..."),
-                                                     QStringLiteral("Save failed!!!")}
-                                      << 0;
+        QTest::newRow("power refused")
+            << int(ZW_CMD_SET_MOTOR_POWER) << QStringList{QStringLiteral("Set motor power failed!!!")} << 0;
+        QTest::newRow("speed refused")
+            << int(ZW_CMD_SET_MOTOR_SPEED)
+            << QStringList{QStringLiteral("Set motor running speed failed!!!"),
+                           QStringLiteral("Wheel is saving changes..."), QStringLiteral("Save successfully."),
+                           QStringLiteral("Set motor power successfully.")}
+            << 1;
+        QTest::newRow("save refused")
+            << int(ZW_CMD_SAVE_CONFIG)
+            << QStringList{QStringLiteral("Set motor running speed OK."),
+                           QStringLiteral("Wheel is saving changes..."), QStringLiteral("Save failed!!!")}
+            << 0;
     }
     void setPowerRefusals()
     {

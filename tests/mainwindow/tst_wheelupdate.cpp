@@ -61,7 +61,10 @@ class TestWheelUpdate : public QObject
             qFatal("no widget %s", name);
         return widget;
     }
-    static QStringList log(MainWindow& w) { return child<QTextEdit>(w, "textEditLog")->toPlainText().split('\n'); }
+    static QStringList log(MainWindow& w)
+    {
+        return child<QTextEdit>(w, "textEditLog")->toPlainText().split('\n');
+    }
 
     WheelModel* addWheel(WheelModel::Options options = {})
     {
@@ -87,9 +90,10 @@ class TestWheelUpdate : public QObject
         f.write(*image);
         f.close();
         const QString hex = files.filePath(name);
-        QProcess::execute(QStringLiteral("objcopy"), {QStringLiteral("-I"), QStringLiteral("binary"), QStringLiteral("-O"),
-                                                      QStringLiteral("ihex"), QStringLiteral("--change-addresses"),
-                                                      QStringLiteral("0x%1").arg(start, 0, 16), raw, hex});
+        QProcess::execute(QStringLiteral("objcopy"),
+                          {QStringLiteral("-I"), QStringLiteral("binary"), QStringLiteral("-O"),
+                           QStringLiteral("ihex"), QStringLiteral("--change-addresses"),
+                           QStringLiteral("0x%1").arg(start, 0, 16), raw, hex});
         return hex;
     }
     // A window with the wheel opened and its self test over.
@@ -99,7 +103,8 @@ class TestWheelUpdate : public QObject
         w->show();
         QString title;
         answerNextBox(QMessageBox::Ok, &title, 15000);
-        if (!QTest::qWaitFor([&title] { return !title.isEmpty() && !QApplication::activeModalWidget(); }, 15000))
+        if (!QTest::qWaitFor([&title] { return !title.isEmpty() && !QApplication::activeModalWidget(); },
+                             15000))
             qWarning("no self-test result box");
         QTest::qWait(20);
         A::notShowWarningZW(*w) = true;
@@ -111,7 +116,8 @@ class TestWheelUpdate : public QObject
         QVERIFY(child<QComboBox>(w, "comboBoxZWList")->isEnabled());
         QVERIFY(child<QPushButton>(w, "pushButtonRefreshZW")->isEnabled());
         QCOMPARE(child<QComboBox>(w, "comboBoxZWList")->count(), 1);
-        for (const char* name : {"comboBoxGotoPosition", "pushButtonResetZW", "checkBoxOneWay", "pushButtonWriteFW_ZW"})
+        for (const char* name :
+             {"comboBoxGotoPosition", "pushButtonResetZW", "checkBoxOneWay", "pushButtonWriteFW_ZW"})
             QVERIFY2(!child<QWidget>(w, name)->isEnabled(), name);
         QCOMPARE(child<QProgressBar>(w, "progressBarWriting_ZW")->maximum(), 100);
     }
@@ -150,20 +156,23 @@ private slots:
         lines.removeAll(QStringLiteral("Get Connnected Camera..."));
         lines.removeAll(QStringLiteral("Detect 0 Camera(s)..."));
         const QStringList expected = {
-            QStringLiteral("fwName:ZW_v3.2.0.hex"), QStringLiteral("fwName version:3.2.0"),
+            QStringLiteral("fwName:ZW_v3.2.0.hex"),
+            QStringLiteral("fwName version:3.2.0"),
             QStringLiteral("wheel firmware version compatibilty!"),
             QStringLiteral("Reading and parsing the firmware file, please wait...."),
-            QStringLiteral("Parse firmware file OK!"), QStringLiteral("Back to boolloader OK!"),
+            QStringLiteral("Parse firmware file OK!"),
+            QStringLiteral("Back to boolloader OK!"),
             QStringLiteral("Please wait, bootloader is being scanned...")};
         QCOMPARE(lines.mid(0, expected.size()), expected);
         const int scanned = lines.indexOf(QStringLiteral("Scan ZW bootloader OK!"));
         QVERIFY(scanned > 0);
         QVERIFY(lines.value(scanned - 3).startsWith(QStringLiteral("ZW Bootload Name: ")));
         QCOMPARE(lines.mid(scanned + 1),
-                 (QStringList{QStringLiteral("Start to Write FW to wheel"), QStringLiteral("Erase Flash to Start!"),
-                              QStringLiteral("Erase Flash OK!"), QStringLiteral("Write Flash to Start!"),
-                              QStringLiteral("Write Flash OK!"), QStringLiteral("Run Program to Start!"),
-                              QStringLiteral("Run Program OK!"), QStringLiteral("Write FW Successful!")}));
+                 (QStringList{QStringLiteral("Start to Write FW to wheel"),
+                              QStringLiteral("Erase Flash to Start!"), QStringLiteral("Erase Flash OK!"),
+                              QStringLiteral("Write Flash to Start!"), QStringLiteral("Write Flash OK!"),
+                              QStringLiteral("Run Program to Start!"), QStringLiteral("Run Program OK!"),
+                              QStringLiteral("Write FW Successful!")}));
         QCOMPARE(child<QProgressBar>(*w, "progressBarWriting_ZW")->value(), 100);
         QCOMPARE(child<QLabel>(*w, "labelMsg_ZW")->property("res").toString(), QStringLiteral("ok"));
         QCOMPARE(child<QLabel>(*w, "labelMsg_ZW")->text(), QStringLiteral("Write FW Successful!"));
@@ -194,7 +203,8 @@ private slots:
             pressButton(m, QMessageBox::Ok);
         });
         QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
-        QCOMPARE(text, QStringLiteral("The firmware version is incompatible!\nPlease select the v3.x version firmware"));
+        QCOMPARE(text, QStringLiteral(
+                           "The firmware version is incompatible!\nPlease select the v3.x version firmware"));
         QVERIFY(!wheel->inBootloader());
         QVERIFY(child<QPushButton>(*w, "pushButtonWriteFW_ZW")->isEnabled());
     }
@@ -220,10 +230,14 @@ private slots:
         QTest::addColumn<int>("fault");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("failedLine");
-        QTest::newRow("erase unanswered") << int(WheelBootloaderModel::Fault::NoReply) << 0x20 << "Erase Flash Failed!!";
-        QTest::newRow("write status 1") << int(WheelBootloaderModel::Fault::Status1) << 0x21 << "Write Flash Failed!!";
-        QTest::newRow("write result set") << int(WheelBootloaderModel::Fault::ResultNonZero) << 0x21 << "Write Flash Failed!!";
-        QTest::newRow("run refused") << int(WheelBootloaderModel::Fault::ResultNonZero) << 0x30 << "Run Program Failed!!";
+        QTest::newRow("erase unanswered")
+            << int(WheelBootloaderModel::Fault::NoReply) << 0x20 << "Erase Flash Failed!!";
+        QTest::newRow("write status 1")
+            << int(WheelBootloaderModel::Fault::Status1) << 0x21 << "Write Flash Failed!!";
+        QTest::newRow("write result set")
+            << int(WheelBootloaderModel::Fault::ResultNonZero) << 0x21 << "Write Flash Failed!!";
+        QTest::newRow("run refused") << int(WheelBootloaderModel::Fault::ResultNonZero) << 0x30
+                                     << "Run Program Failed!!";
     }
     void stepFailure()
     {

@@ -95,7 +95,8 @@ private slots:
                 found.sort();
                 return found;
             };
-            if (collect(m.source) != collect(m.translation) || m.source.count(QLatin1Char('\n')) != m.translation.count(QLatin1Char('\n')))
+            if (collect(m.source) != collect(m.translation) ||
+                m.source.count(QLatin1Char('\n')) != m.translation.count(QLatin1Char('\n')))
                 wrong << key(m);
         }
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char('\n'))));
@@ -128,12 +129,14 @@ private slots:
             if (!known.contains(key(m)))
                 missing << key(m);
         }
-        QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("not in the catalogue:\n") + missing.join(QLatin1Char('\n'))));
+        QVERIFY2(missing.isEmpty(),
+                 qPrintable(QStringLiteral("not in the catalogue:\n") + missing.join(QLatin1Char('\n'))));
         QStringList stale;
         for (const Message& m : qAsConst(committed))
             if (!used.contains(key(m)))
                 stale << key(m);
-        QVERIFY2(stale.isEmpty(), qPrintable(QStringLiteral("no longer in the sources:\n") + stale.join(QLatin1Char('\n'))));
+        QVERIFY2(stale.isEmpty(),
+                 qPrintable(QStringLiteral("no longer in the sources:\n") + stale.join(QLatin1Char('\n'))));
     }
 };
 
