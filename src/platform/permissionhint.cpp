@@ -96,6 +96,29 @@ bool parseHidId(const char* hidId, uint16_t& vendor, uint16_t& product)
     return true;
 }
 
+// Calls visit(device) for every USB device (not interface) until it returns true.
+template <typename Visit> void forEachUsbDevice(struct udev* context, Visit visit)
+{
+    struct udev_enumerate* enumerate = udev_enumerate_new(context);
+    if (!enumerate)
+        return;
+    udev_enumerate_add_match_subsystem(enumerate, "usb");
+    udev_enumerate_add_match_property(enumerate, "DEVTYPE", "usb_device");
+    udev_enumerate_scan_devices(enumerate);
+    struct udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate))
+    {
+        struct udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+        if (!device)
+            continue;
+        const bool stop = visit(device);
+        udev_device_unref(device);
+        if (stop)
+            break;
+    }
+    udev_enumerate_unref(enumerate);
+}
+
 } // namespace
 
 QString usbDeviceNode(const QString& cameraPath)
@@ -134,26 +157,11 @@ QString usbDeviceNode(const QString& cameraPath)
         return node;
     }
 
-    struct udev_enumerate* enumerate = udev_enumerate_new(udev.context);
-    if (!enumerate)
-        return QString();
-    udev_enumerate_add_match_subsystem(enumerate, "usb");
-    udev_enumerate_add_match_property(enumerate, "DEVTYPE", "usb_device");
-    udev_enumerate_scan_devices(enumerate);
-    struct udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate))
-    {
-        struct udev_device* device =
-            udev_device_new_from_syspath(udev.context, udev_list_entry_get_name(entry));
-        if (!device)
-            continue;
+    forEachUsbDevice(udev.context, [&](struct udev_device* device) {
         if (sysattrNumber(device, "busnum") == bus && sysattrNumber(device, "devnum") == address)
             node = nodeOf(device);
-        udev_device_unref(device);
-        if (!node.isEmpty())
-            break;
-    }
-    udev_enumerate_unref(enumerate);
+        return !node.isEmpty();
+    });
     return node;
 }
 
@@ -163,19 +171,7 @@ QStringList usbDeviceNodes(uint16_t vendorId)
     Udev udev;
     if (!udev.context)
         return nodes;
-    struct udev_enumerate* enumerate = udev_enumerate_new(udev.context);
-    if (!enumerate)
-        return nodes;
-    udev_enumerate_add_match_subsystem(enumerate, "usb");
-    udev_enumerate_add_match_property(enumerate, "DEVTYPE", "usb_device");
-    udev_enumerate_scan_devices(enumerate);
-    struct udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate))
-    {
-        struct udev_device* device =
-            udev_device_new_from_syspath(udev.context, udev_list_entry_get_name(entry));
-        if (!device)
-            continue;
+    forEachUsbDevice(udev.context, [&](struct udev_device* device) {
         const char* vendor = udev_device_get_sysattr_value(device, "idVendor");
         bool ok = false;
         if (vendor && QByteArray(vendor).trimmed().toUInt(&ok, 16) == vendorId && ok) {
@@ -183,9 +179,8 @@ QStringList usbDeviceNodes(uint16_t vendorId)
             if (!node.isEmpty())
                 nodes.append(node);
         }
-        udev_device_unref(device);
-    }
-    udev_enumerate_unref(enumerate);
+        return false;
+    });
     std::sort(nodes.begin(), nodes.end());
     return nodes;
 }
