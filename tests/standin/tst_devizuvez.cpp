@@ -9,6 +9,8 @@
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include "hidrawevents.h"
+
 #include <QtTest>
 #include <cstring>
 #include <functional>
@@ -154,21 +156,6 @@ QByteArray randomBytes(int size, quint32 seed)
     for (char& b : bytes)
         b = char(random.bounded(256));
     return bytes;
-}
-
-// The next hidraw event of the monitor as "action devnode", or empty after three seconds.
-QByteArray nextEvent(udev_monitor* monitor)
-{
-    pollfd fd{udev_monitor_get_fd(monitor), POLLIN, 0};
-    if (poll(&fd, 1, 3000) != 1)
-        return QByteArray();
-    udev_device* device = udev_monitor_receive_device(monitor);
-    if (!device)
-        return QByteArray();
-    const QByteArray event =
-        QByteArray(udev_device_get_action(device)) + ' ' + QByteArray(udev_device_get_devnode(device));
-    udev_device_unref(device);
-    return event;
 }
 
 int hidCount(uint16_t product)

@@ -6,6 +6,8 @@
 #include "wheelbootloadermodel.h"
 
 #include <QRandomGenerator>
+#include "hidrawevents.h"
+
 #include <QtTest>
 #include <fcntl.h>
 #include <libudev.h>
@@ -39,21 +41,6 @@ const uint8_t* bytesOf(const QByteArray& bytes)
 QByteArray padded(const QByteArray& image)
 {
     return image + QByteArray(int(WheelBootloaderModel::FlashSize) - image.size(), char(0xFF));
-}
-
-// The next hidraw event of the monitor as "action devnode", or empty after two seconds.
-QByteArray nextEvent(udev_monitor* monitor)
-{
-    pollfd fd{udev_monitor_get_fd(monitor), POLLIN, 0};
-    if (poll(&fd, 1, 2000) != 1)
-        return QByteArray();
-    udev_device* device = udev_monitor_receive_device(monitor);
-    if (!device)
-        return QByteArray();
-    const QByteArray event =
-        QByteArray(udev_device_get_action(device)) + ' ' + QByteArray(udev_device_get_devnode(device));
-    udev_device_unref(device);
-    return event;
 }
 
 } // namespace
