@@ -442,7 +442,7 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(boxes.titles.contains(result), 60000);
         QTRY_VERIFY(!QApplication::activeModalWidget());
-        QCOMPARE(boxes.titles, (QStringList{question, result}));
+        QCOMPARE(boxes.titles.join(QLatin1String(" | ")), question + QLatin1String(" | ") + result);
         QVERIFY(shownWithWindow);
         QCOMPARE(w.isVisible(), !yes);
         QVERIFY(!A::writeRunning(w));
