@@ -25,11 +25,11 @@ namespace {
 const QString longestCameraName = QStringLiteral("Quenvor QV294C Pro Max WWW ").repeated(5).left(126);
 const QString longestWheelName = QStringLiteral("Quenvor ZW 7x36 Mark WWWWWW ").repeated(3).left(63);
 
-const QColor themeText(const QString& theme)
+QColor themeText(const QString& theme)
 {
     return theme == QLatin1String("Dark") ? QColor("#DCDCDC") : QColor("#000000");
 }
-const QColor themeBorder(const QString& theme)
+QColor themeBorder(const QString& theme)
 {
     return theme == QLatin1String("Dark") ? QColor("#242424") : QColor("#A9A9A9");
 }
