@@ -83,8 +83,13 @@ std::string utf8(const wchar_t* text)
 
 std::string variable()
 {
-    const wchar_t* value = _wgetenv(L"FLASHWICK_DEVIZUVEZ");
-    return value ? utf8(value) : std::string();
+    const DWORD size = GetEnvironmentVariableW(L"FLASHWICK_DEVIZUVEZ", nullptr, 0);
+    if (size == 0)
+        return std::string();
+    std::wstring value(size, L'\0');
+    if (GetEnvironmentVariableW(L"FLASHWICK_DEVIZUVEZ", &value[0], size) != size - 1)
+        return std::string();
+    return utf8(value.c_str());
 }
 
 std::string executableDir()
