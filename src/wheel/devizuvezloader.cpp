@@ -59,6 +59,7 @@ struct Library
 #if defined(_WIN32)
 using Handle = HMODULE;
 const char* const LibraryFileName = "DevizuvEZ.dll";
+const char* const Separator = "\\"; // LoadLibraryEx wants backslashes in a path
 
 std::wstring wide(const std::string& utf8)
 {
@@ -167,6 +168,7 @@ const char* const LibraryFileName = "libDevizuvEZ.dylib";
 #else
 const char* const LibraryFileName = "libDevizuvEZ.so";
 #endif
+const char* const Separator = "/";
 
 std::string variable()
 {
@@ -271,7 +273,7 @@ Library loadLibrary()
         return library;
     }
     const std::string dir = executableDir();
-    if (!dir.empty() && tryFile(library, dir + "/" + LibraryFileName, false))
+    if (!dir.empty() && tryFile(library, dir + Separator + LibraryFileName, false))
         return library;
     tryFile(library, LibraryFileName, true);
     return library;
