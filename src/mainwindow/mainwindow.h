@@ -137,6 +137,8 @@ private:
     int scanZWBootloader();
     void writeZWFirmwareItems();
     void releaseFirmwareImage();
+    // The box for a firmware file whose image the bootloader writer would refuse.
+    void showFirmwareFileError();
     // Leaves the busy state after an unsuccessful bootloader scan.
     void recoverFromBootloaderScan();
 
@@ -197,6 +199,9 @@ private:
     QFuture<void> wheelTask;
     // From the bootloader scan until the update's result (or the end of the scan).
     bool wheelUpdateActive = false;
+    // While the firmware file is parsed (Write FW is off), and the state Write FW takes afterwards.
+    bool wheelFileParsing = false;
+    bool writeButtonAfterParse = false;
 
 public:
     // Wait before each bootloader scan; tests may shorten it.
