@@ -26,7 +26,6 @@ enum Type : uint8_t
 };
 
 constexpr uint16_t EnglishUs = 0x0409;
-constexpr uint8_t HidClass = 0x03;
 constexpr uint8_t VendorSpecificClass = 0xFF;
 
 // 18-byte device descriptor. False (and `out` untouched) when too short or of another type.
