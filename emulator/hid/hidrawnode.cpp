@@ -194,9 +194,11 @@ QStringList Identity::paths() const
 
 void removeFromTestbed(UMockdevTestbed* testbed, const Identity& identity)
 {
+    // The events device watchers act on: the hidraw node's and the USB device's (libusb drops it).
     const QStringList paths = identity.paths();
-    for (const QString& path : paths)
-        umockdev_testbed_uevent(testbed, path.toLatin1().constData(), "remove");
+    umockdev_testbed_uevent(testbed, identity.sysfsPath().toLatin1().constData(), "remove");
+    if (identity.withUsbParent)
+        umockdev_testbed_uevent(testbed, identity.usbDevicePath().toLatin1().constData(), "remove");
     for (const QString& path : paths)
         umockdev_testbed_remove_device(testbed, path.toLatin1().constData());
 }

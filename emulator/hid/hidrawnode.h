@@ -75,8 +75,9 @@ struct Identity
     QStringList paths() const;
 };
 
-// Sends "remove" for each device of identity.record(), children first, and takes them out of the
-// testbed. The caller holds the testbed's mutex when it is shared.
+// Sends "remove" for the hidraw device and its USB device, and takes every device of
+// identity.record() out of the testbed, children first. The caller holds the testbed's mutex when
+// it is shared.
 void removeFromTestbed(UMockdevTestbed* testbed, const Identity& identity);
 
 // Watches the USB device node of a HID device. A wheel or its bootloader is reached through hidraw
