@@ -842,6 +842,22 @@ and try again!</source>
         <source>ERROR: the firmware image starts at 0x%1, the wheel&apos;s firmware must start at an address ending in %2!</source>
         <translation>错误：固件映像起始地址为 0x%1，滤镜轮固件的起始地址必须以 %2 结尾！</translation>
     </message>
+    <message>
+        <source>%1 in the system&apos;s library folders</source>
+        <translation>系统库目录中的 %1</translation>
+    </message>
+    <message>
+        <source>Filter wheel library DevizuvEZ not found (looked for %1): wheels cannot be controlled. Install the maker&apos;s library (see README).</source>
+        <translation>未找到滤镜轮库 DevizuvEZ（已查找 %1）：无法控制滤镜轮。请安装厂商提供的库（见 README）。</translation>
+    </message>
+    <message>
+        <source>Filter wheel library %1 cannot be loaded (%2): wheels cannot be controlled. Install the maker&apos;s library (see README).</source>
+        <translation>无法加载滤镜轮库 %1（%2）：无法控制滤镜轮。请安装厂商提供的库（见 README）。</translation>
+    </message>
+    <message>
+        <source>Filter wheel library %1 lacks the function(s) %2: wheels cannot be controlled. Install the maker&apos;s library (see README).</source>
+        <translation>滤镜轮库 %1 缺少函数 %2：无法控制滤镜轮。请安装厂商提供的库（见 README）。</translation>
+    </message>
 </context>
 <context>
     <name>NeedToKnowDialog</name>

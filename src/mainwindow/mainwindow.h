@@ -3,6 +3,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "closeguard.h"
 #include "devizuvez.h"
 #include "hexparser.h"
 
@@ -142,10 +143,10 @@ private:
     // Leaves the busy state after an unsuccessful bootloader scan.
     void recoverFromBootloaderScan();
 
-    // A camera write or wheel update still running on the thread pool.
+    // A camera write or wheel update is running (from its start until its result has been shown).
     bool writeRunning() const;
-    // Closes the window once no write runs any more (after the user chose to close during one).
-    void closeWhenIdle();
+    // The write of side has shown its result: carries out a close the user asked for during it.
+    void writeEnded(CloseGuard::Side side);
 
     Ui::MainWindow* ui;
     QVRUsb* camera = nullptr;
@@ -172,7 +173,7 @@ private:
     QString fwFileDir;
     QString fpgaFileDir;
     DeviceWatcher* deviceWatcher = nullptr;
-    bool closeAfterWrite = false;
+    CloseGuard closeGuard;
 
     // Camera tab
     int cameraCount = 0;
@@ -189,6 +190,9 @@ private:
     // Filter wheel tab
     QString selectedWheelSN;
     QString wheelFirmwareVersion;
+    // Why the wheel library is missing is logged at the first scan and after the tab's Refresh
+    // (which clears the log), not on every device change.
+    bool wheelLibraryProblemLogged = false;
 
     // Wheel firmware update
     QVector<HexRecord> hexRecords;
@@ -197,8 +201,6 @@ private:
     QByteArray fwData;
     int totalCommandCount = 0;
     QFuture<void> wheelTask;
-    // From the bootloader scan until the update's result (or the end of the scan).
-    bool wheelUpdateActive = false;
     // While the firmware file is parsed (Write FW is off), and the state Write FW takes afterwards.
     bool wheelFileParsing = false;
     bool writeButtonAfterParse = false;

@@ -157,9 +157,7 @@ void MainWindow::recoverFromBootloaderScan()
     ui->comboBoxZWList->setEnabled(true);
     ui->pushButtonRefreshZW->setEnabled(true);
     ui->progressBarWriting_ZW->setRange(0, 100);
-    wheelUpdateActive = false;
-    if (closeAfterWrite)
-        closeWhenIdle();
+    writeEnded(CloseGuard::Wheel);
 }
 
 void MainWindow::on_pushButtonWriteFW_ZW_clicked()
@@ -211,6 +209,8 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
         appendLog(tr("Failed to back to boolloader, Code: ") + libraryErrorText(status));
         return;
     }
+    // From here on the wheel sits in its bootloader: the update must reach its end before a close.
+    closeGuard.beginWrite(CloseGuard::Wheel);
     appendLog(tr("Back to boolloader OK!"));
     ui->labelMsg_ZW->setText(tr("Back to boolloader OK!"));
 
@@ -233,7 +233,6 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
     ui->pushButtonWriteFW_ZW->setEnabled(false);
     ui->progressBarWriting_ZW->setRange(0, 0);
     ui->labelMsg_ZW->setText(tr("Start to scan bootloader"));
-    wheelUpdateActive = true;
 
     const int attempts = 6;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
@@ -242,10 +241,6 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
         QEventLoop loop;
         QTimer::singleShot(bootloaderScanDelayMs, &loop, &QEventLoop::quit);
         loop.exec();
-        if (closeAfterWrite) {
-            recoverFromBootloaderScan();
-            return;
-        }
 
         const int found = scanZWBootloader();
         if (found == 1) {
@@ -348,21 +343,17 @@ void MainWindow::processWriteZWItemsResults(WriteFWItems item, WriteFWItemsResul
     }
     appendLog(text);
     ui->labelMsg_ZW->setText(text);
-    wheelUpdateActive = false;
-    if (!closeAfterWrite) {
-        if (success)
-            QMessageBox::information(
-                this, tr("Write Successfully"),
-                tr("Please re-plug the wheel to host!\n(If moving, wait for it to stop moving)"),
-                QMessageBox::Ok);
-        else
-            QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the wheel,\nand try again!"),
-                                  QMessageBox::Ok);
-    }
+    if (success)
+        QMessageBox::information(
+            this, tr("Write Successfully"),
+            tr("Please re-plug the wheel to host!\n(If moving, wait for it to stop moving)"),
+            QMessageBox::Ok);
+    else
+        QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the wheel,\nand try again!"),
+                              QMessageBox::Ok);
     ui->comboBoxZWList->setEnabled(true);
     ui->pushButtonRefreshZW->setEnabled(true);
-    if (closeAfterWrite)
-        closeWhenIdle();
+    writeEnded(CloseGuard::Wheel);
 }
 
 void MainWindow::getWriteFWPercent()
