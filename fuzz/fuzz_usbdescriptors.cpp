@@ -1,5 +1,6 @@
 // The USB descriptor decoding on arbitrary replies: device, string, language list, configuration
-// (with and without SuperSpeed companions) and BOS. Besides crashes, leaks and hangs it checks what
+// (with and without SuperSpeed companions), BOS, and the camera-class rule on a device descriptor
+// followed by its configuration (as sysfs caches them). Besides crashes, leaks and hangs it checks what
 // every decoded result must hold.
 #include "usbdescriptors.h"
 
@@ -100,6 +101,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     configuration(data, size, false);
     configuration(data, size, true);
+
+    if (isCameraClassDescriptors(data, size)) {
+        UsbDeviceDescriptor d;
+        UsbConfigInfo config;
+        check(decodeDevice(data, size, d) && data[0] <= size &&
+                  parseConfiguration(data + data[0], size - data[0], false, nullptr, config),
+              "a camera has a device descriptor and a configuration after it");
+        bool vendorSpecific = false;
+        for (const UsbInterfaceInfo& i : config.interfaces)
+            vendorSpecific = vendorSpecific || i.interfaceClass == 0xFF;
+        check(vendorSpecific, "a camera has a vendor-specific interface");
+    }
 
     BosCapabilities bos;
     if (parseBos(data, size, bos)) {
