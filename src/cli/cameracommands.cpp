@@ -126,9 +126,13 @@ int backupAreas(Output& out, QVRUsb& camera, const QString& fwFile, const QStrin
                     "The %1 bytes in front of the bitstream are not all 0xFF: saving the whole FPGA area "
                     "instead of a bitstream.")
                     .arg(FpgaFront));
+        // The rest of the area, from the page where the read stopped.
+        const uint32_t kept = fpgaLength / PageSize * PageSize;
+        fpga.truncate(int(kept));
         QByteArray rest;
-        r = readArea(out, camera, FpgaStart + fpgaLength, FpgaLimit - fpgaLength, rest, total,
-                     total + FpgaLimit - fpgaLength, problem);
+        out.endProgress();
+        out.beginProgress(QStringLiteral("backup"), FpgaLimit - kept);
+        r = readArea(out, camera, FpgaStart + kept, FpgaLimit - kept, rest, 0, FpgaLimit - kept, problem);
         fpga += rest;
         fpgaLength = 0;
     }

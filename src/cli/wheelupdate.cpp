@@ -84,8 +84,8 @@ waitForBootloader(Announcer& announcer, const QSet<QByteArray>& before, qint64 m
 }
 
 // Waits for the wheel with `serial` to be listed again, opens it and reads its firmware version.
-// False when that did not happen within `ms` (or an interrupt ended the wait).
-bool waitForReturn(const QString& serial, qint64 ms, WheelFacts& back)
+// False when that did not happen within `ms`.
+bool waitForReturn(Announcer& announcer, const QString& serial, qint64 ms, WheelFacts& back)
 {
     QElapsedTimer clock;
     clock.start();
@@ -96,8 +96,9 @@ bool waitForReturn(const QString& serial, qint64 ms, WheelFacts& back)
                 return true;
             }
         }
-        if (clock.elapsed() >= ms || Interrupt::requested() || Interrupt::waitFor(ReturnPollMs))
+        if (clock.elapsed() >= ms)
             return false;
+        announcer.pause(ReturnPollMs);
     }
 }
 
@@ -252,7 +253,7 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
 
     out.log(QStringLiteral("Waiting for the wheel to come back (at most %1 s)...").arg(o.waitSeconds));
     WheelFacts back;
-    const bool returned = waitForReturn(wheel.serial, waitMs, back);
+    const bool returned = waitForReturn(announcer, wheel.serial, waitMs, back);
     const QJsonObject facts{{"file", file},
                             {"fileVersion", fileVersion},
                             {"serial", wheel.serial},

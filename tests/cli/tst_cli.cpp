@@ -184,6 +184,7 @@ private slots:
     void backupSurvivesFailedWrite();
     void jsonEvents();
     void progressLinesWithoutTerminal();
+    void interruptDuringWrite_data();
     void interruptDuringWrite();
     void terminal_data();
     void terminal();
@@ -210,6 +211,9 @@ void TestCli::initTestCase()
     HeaderRecord broken = fpgaHeaderRecord(uint32_t(bitstream.size()) + FpgaFront);
     broken[20] ^= 1; // checksum
     save(QStringLiteral("flash-badheader.bin"), flashImage(firmware, bitstream, &broken));
+    QByteArray badFront = flashImage(firmware, bitstream);
+    badFront[int(FpgaStart) + 17] = 0x00;
+    save(QStringLiteral("flash-badfront.bin"), badFront);
     const HeaderRecord shorter = fpgaHeaderRecord(uint32_t(bitstream.size()) - 1 + FpgaFront);
     save(QStringLiteral("flash-shortheader.bin"), flashImage(firmware, bitstream, &shorter));
     save(QStringLiteral("flash-old.bin"), oldFirmware);
@@ -441,14 +445,19 @@ void TestCli::backupRestoresWhatWasWritten()
     QCOMPARE(area, r.flash.left(int(FirmwareLimit)));
     QVERIFY(area.startsWith(oldFirmware));
 
-    // A header record that is not valid: said, and the whole area saved.
-    const Run bad = run({QStringLiteral("--camera=timings=none,flash=@flash-badheader.bin")},
-                        {QStringLiteral("camera"), QStringLiteral("backup"), QStringLiteral("--fpga"),
-                         QStringLiteral("@whole.bit")});
-    QVERIFY2(bad.exitCode == 0 && bad.err.contains("is not valid"), describe(bad));
-    QFile whole(path(QStringLiteral("whole.bit")));
-    QVERIFY(whole.open(QIODevice::ReadOnly));
-    QCOMPARE(whole.size(), qint64(FpgaLimit));
+    // A header record that is not valid, or a front that is not erased: said, and the whole area saved.
+    for (const char* flash : {"flash-badheader.bin", "flash-badfront.bin"}) {
+        const QString out = QStringLiteral("whole-%1").arg(QLatin1String(flash));
+        const Run bad = run({QStringLiteral("--camera=timings=none,flash=@%1").arg(QLatin1String(flash))},
+                            {QStringLiteral("camera"), QStringLiteral("backup"), QStringLiteral("--fpga"),
+                             QLatin1Char('@') + out});
+        QVERIFY2(bad.exitCode == 0 && bad.err.contains("saving the whole FPGA area"), describe(bad));
+        QFile whole(path(out)), image(path(QLatin1String(flash)));
+        QVERIFY(whole.open(QIODevice::ReadOnly) && image.open(QIODevice::ReadOnly));
+        QByteArray area = image.readAll().mid(int(FpgaStart));
+        area += QByteArray(int(FpgaLimit) - area.size(), char(0xFF));
+        QCOMPARE(whole.readAll(), area);
+    }
 }
 
 // --backup saves the area before the write; a write that then fails after erasing leaves the
@@ -549,33 +558,56 @@ void TestCli::progressLinesWithoutTerminal()
     QVERIFY2(!r.err.contains('\r'), "a bar without a terminal");
 }
 
-// Ctrl-C while the chunks are written: announced, the write finishes, the result stands.
+// Ctrl-C once a write has begun (the chunks are written; the wheel has left its firmware):
+// announced, the write finishes, its result stands.
+void TestCli::interruptDuringWrite_data()
+{
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<QString>("flash");
+
+    QTest::newRow("camera") << QStringList{QStringLiteral("--camera=timings=none")}
+                            << QStringList{QStringLiteral("camera"), QStringLiteral("write-fw"),
+                                           QStringLiteral("--yes"), QStringLiteral("--json"),
+                                           QStringLiteral("@largest.img")}
+                            << QStringLiteral("\"percent\":[6-9]\\d,") << QStringLiteral("@largest.img");
+    QTest::newRow("wheel") << QStringList{QStringLiteral(
+                                  "--wheel=fw=3.1.2,new-fw=3.2.0,bootloader-ms=300,return-ms=50")}
+                           << QStringList{QStringLiteral("wheel"), QStringLiteral("write"),
+                                          QStringLiteral("--yes"), QStringLiteral("--json"),
+                                          QStringLiteral("@ZW_firmware_v3.2.0.hex")}
+                           << QStringLiteral("Back to boolloader OK!") << QString();
+}
+
 void TestCli::interruptDuringWrite()
 {
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, args);
+    QFETCH(QString, trigger);
+    QFETCH(QString, flash);
     bool sent = false;
-    const QRegularExpression percent(QStringLiteral("\"percent\":(\\d+),[^\\n]*\\n$"));
-    const Run r = run({QStringLiteral("--camera=timings=none")},
-                      {QStringLiteral("camera"), QStringLiteral("write-fw"), QStringLiteral("--yes"),
-                       QStringLiteral("--json"), QStringLiteral("@largest.img")},
-                      true, [&](QProcess& p) {
-                          QByteArray seen;
-                          while (!sent && p.state() == QProcess::Running) {
-                              p.waitForReadyRead(100);
-                              seen += p.readAllStandardOutput();
-                              const QRegularExpressionMatch m = percent.match(QString::fromLatin1(seen));
-                              if (m.hasMatch() && m.captured(1).toInt() >= 60) {
-                                  // The emulator passes a signal sent to it on to the command.
-                                  ::kill(pid_t(p.processId()), SIGINT);
-                                  sent = true;
-                              }
-                          }
-                      });
+    const Run r = run(devices, args, !flash.isEmpty(), [&](QProcess& p) {
+        QByteArray seen;
+        while (!sent && p.state() == QProcess::Running) {
+            p.waitForReadyRead(100);
+            seen += p.readAllStandardOutput();
+            if (QRegularExpression(trigger).match(QString::fromLatin1(seen)).hasMatch()) {
+                // The emulator passes a signal sent to it on to the command.
+                ::kill(pid_t(p.processId()), SIGINT);
+                sent = true;
+            }
+        }
+    });
     QVERIFY(sent);
     QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), describe(r));
-    QVERIFY2(r.out.contains("Interrupt received: the write is not abandoned"), describe(r));
-    QFile f(path(QStringLiteral("largest.img")));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(r.flash.left(int(FirmwareLimit)), f.readAll());
+    QVERIFY2(r.out.contains("Interrupt received: the") && r.out.contains("not abandoned"), describe(r));
+    QVERIFY2(r.out.trimmed().split('\n').last().contains("\"ok\":true"), describe(r));
+    if (!flash.isEmpty()) {
+        QFile f(expand({flash}).first());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(r.flash.left(int(FirmwareLimit)), f.readAll());
+    }
 }
 
 // On a terminal: the question, the answer typed (or Ctrl-C), and the progress bar.
