@@ -2,6 +2,7 @@
 
 #include "cli.h"
 #include "output.h"
+#include "permissionhint.h"
 #include "qvrusb.h"
 
 #include <cstring>
@@ -86,8 +87,11 @@ void listChoices(Output& out, const QList<CameraFacts>& cameras)
 int selectCamera(Output& out, const QString& choice, QVRUsb& camera, CameraFacts& chosen, bool needAnswers)
 {
     const QList<CameraFacts> cameras = scanCameras();
-    if (cameras.isEmpty())
-        return out.result(ExitNoDevice, QStringLiteral("no camera found"));
+    if (cameras.isEmpty()) {
+        const QString hint = cameraScanPermissionHint();
+        return out.result(ExitNoDevice, QStringLiteral("no camera found") +
+                                            (hint.isEmpty() ? QString() : QStringLiteral(". ") + hint));
+    }
 
     QList<CameraFacts> matches;
     if (choice.isEmpty()) {
@@ -128,10 +132,13 @@ int selectCamera(Output& out, const QString& choice, QVRUsb& camera, CameraFacts
     }
 
     const CameraFacts& match = matches.first();
-    if (!match.opened)
-        return out.result(ExitFailed, QStringLiteral("camera %1 (%2) cannot be opened: %3")
+    if (!match.opened) {
+        const QString hint = cameraPermissionHint(match.path);
+        return out.result(ExitFailed, QStringLiteral("camera %1 (%2) cannot be opened: %3%4")
                                           .arg(match.index)
-                                          .arg(match.path, match.openProblem));
+                                          .arg(match.path, match.openProblem,
+                                               hint.isEmpty() ? QString() : QStringLiteral(". ") + hint));
+    }
     chosen = readCameraFacts(camera, match.index, match.driverIndex, match.name, match.path);
     if (!chosen.opened)
         return out.result(ExitFailed, QStringLiteral("camera %1 (%2) cannot be opened: %3")

@@ -5,6 +5,7 @@
 #include "devizuvezwritefwobject.h"
 #include "interrupt.h"
 #include "output.h"
+#include "permissionhint.h"
 #include "wheelselect.h"
 
 #include <QElapsedTimer>
@@ -86,8 +87,11 @@ QList<WheelFacts> scanWheels()
 int selectWheel(Output& out, const QString& choice, WheelFacts& chosen)
 {
     const QList<WheelFacts> wheels = scanWheels();
-    if (wheels.isEmpty())
-        return out.result(ExitNoDevice, QStringLiteral("no filter wheel found"));
+    if (wheels.isEmpty()) {
+        const QString hint = wheelPermissionHint();
+        return out.result(ExitNoDevice, QStringLiteral("no filter wheel found") +
+                                            (hint.isEmpty() ? QString() : QStringLiteral(". ") + hint));
+    }
     QList<WheelFacts> matches;
     if (choice.isEmpty()) {
         if (wheels.size() > 1) {
@@ -124,10 +128,13 @@ int selectWheel(Output& out, const QString& choice, WheelFacts& chosen)
         }
     }
     chosen = matches.first();
-    if (!chosen.opened)
-        return out.result(ExitFailed, QStringLiteral("filter wheel %1 (serial %2) %3")
+    if (!chosen.opened) {
+        const QString hint = wheelPermissionHint();
+        return out.result(ExitFailed, QStringLiteral("filter wheel %1 (serial %2) %3%4")
                                           .arg(chosen.id)
-                                          .arg(chosen.serial, chosen.problem));
+                                          .arg(chosen.serial, chosen.problem,
+                                               hint.isEmpty() ? QString() : QStringLiteral(". ") + hint));
+    }
     return ExitOk;
 }
 
@@ -155,7 +162,11 @@ int listDevices(Output& out)
         cameraArray.append(c.toJson());
         lines << QStringLiteral("  ") + c.summary();
     }
+    if (cameras.isEmpty() && !cameraScanPermissionHint().isEmpty())
+        lines << QStringLiteral("  ") + cameraScanPermissionHint();
     lines << QStringLiteral("Filter wheels: %1").arg(wheels.size());
+    if (wheels.isEmpty() && !wheelPermissionHint().isEmpty())
+        lines << QStringLiteral("  ") + wheelPermissionHint();
     for (const WheelFacts& w : wheels) {
         wheelArray.append(w.toJson());
         lines << QStringLiteral("  ") + w.summary();

@@ -6,6 +6,7 @@
 #include "hexparser.h"
 #include "interrupt.h"
 #include "output.h"
+#include "permissionhint.h"
 #include "wheelimagerules.h"
 #include "wheelselect.h"
 
@@ -175,6 +176,17 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
     bool seen = false;
     const std::unique_ptr<DevizuvEZWriteFWObject> writer = waitForBootloader(announcer, before, waitMs, seen);
     if (!writer) {
+        // A bootloader that appeared but could not be opened may be closed to this user.
+        for (int i = 0; i < DevizuvEZWriteFWObject::PathTableSize; ++i) {
+            const QByteArray path = DevizuvEZWriteFWObject::GetZWBootloadPath(i);
+            const QString hint = path.isEmpty() || before.contains(path)
+                                     ? QString()
+                                     : bootloaderPermissionHint(QString::fromLocal8Bit(path));
+            if (!hint.isEmpty()) {
+                out.log(hint);
+                break;
+            }
+        }
         const QString what =
             seen ? QStringLiteral("ERROR: Open ZW bootloader failed!")
                  : QStringLiteral("ERROR: Scan ZW bootloader failed! No bootloader appeared within "
