@@ -3,8 +3,9 @@
 //    requests) against a process that sends the same 705 read requests bare through QVRUsb;
 //  - "camera write-fpga" of the largest bitstream against the floor of one 20 ms pause per chunk,
 //    beside a process that runs the device layer's write of the same file alone.
-// Every measured program runs in a process of its own, as the command does, so all of them reach the
-// emulated camera the same way. The command's start (process, enumeration, opening, identification)
+// Every measured program runs in a process of its own that links the device layer only, as the
+// command does (bench_cli_device does the bare requests and the layer's write), so all of them
+// reach the emulated camera the same way. The command's start (process, enumeration, opening, identification)
 // is measured with "camera info" and reported apart.
 //   umockdev-wrapper build/bin/bench_cli [repetitions]
 #include "emulator.h"
@@ -38,40 +39,6 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// The read requests of a backup of both areas with the largest bitstream, in its order.
-std::vector<std::pair<uint32_t, int>> backupReads()
-{
-    std::vector<std::pair<uint32_t, int>> reads{{HeaderStart, int(HeaderSize)}};
-    for (uint32_t a = 0; a < FirmwareLimit; a += ChunkSize)
-        reads.emplace_back(FirmwareStart + a, int(ChunkSize));
-    for (uint32_t a = 0; a < FpgaLimit; a += ChunkSize)
-        reads.emplace_back(FpgaStart + a, int(ChunkSize));
-    return reads;
-}
-
-// Child modes, run inside the parent's testbed: "bare" sends the backup's read requests, "write FILE"
-// writes FILE into the FPGA area. Each prints the seconds its work took.
-int child(const QStringList& args)
-{
-    QVRUsb camera;
-    if (QVRUsb::enumerateCameras() != 1 || !camera.open(QVRUsb::cameraList().indices.at(0)))
-        return 2;
-    const Clock::time_point start = Clock::now();
-    if (args.value(0) == QLatin1String("bare")) {
-        std::vector<uint8_t> buffer(ChunkSize);
-        for (const auto& r : backupReads())
-            if (!camera.sendVendorRequest(QVRUsb::ReqReadPage, 0, uint16_t(r.first / PageSize), 1,
-                                          buffer.data(), r.second))
-                return 1;
-    } else {
-        std::atomic<uint8_t> progress{0};
-        if (camera.writeFpga(QFile::encodeName(args.value(1)).constData(), &progress) != 0)
-            return 1;
-    }
-    std::printf("%.6f\n", seconds(start));
-    return 0;
-}
-
 struct Program
 {
     QString path;
@@ -101,8 +68,6 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.value(0) == QLatin1String("--child"))
-        return child(args.mid(1));
     const int repetitions = args.isEmpty() ? 5 : std::max(1, args.first().toInt());
 
     Testbed testbed;
@@ -138,9 +103,11 @@ int main(int argc, char** argv)
         environment.insert(QString::fromStdString(e.substr(0, eq)), QString::fromStdString(e.substr(eq + 1)));
     }
     Program cli{QCoreApplication::applicationDirPath() + QStringLiteral("/flashwick-cli"), environment, {}};
-    Program self{QCoreApplication::applicationFilePath(), environment, {}};
+    Program self{
+        QCoreApplication::applicationDirPath() + QStringLiteral("/bench_cli_device"), environment, {}};
 
     std::vector<double> bareWall, bareLoop, backup, start;
+    unsigned readRequests = 0;
     for (int rep = 0; rep < repetitions; ++rep) {
         // Alternate the order, so neither side always runs first.
         double bw = 0, bl = 0, b = 0;
@@ -148,11 +115,15 @@ int main(int argc, char** argv)
         const QString bit = dir.filePath(QStringLiteral("b%1.bit").arg(rep));
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn + rep) % 2 == 0) {
-                bw = self.run({QStringLiteral("--child"), QStringLiteral("bare")});
+                bw = self.run({QStringLiteral("bare")});
                 bl = self.output.trimmed().toDouble();
             } else {
+                testbed.clearRequests(id);
                 b = cli.run({QStringLiteral("camera"), QStringLiteral("backup"), QStringLiteral("--fw"), fw,
                              QStringLiteral("--fpga"), bit});
+                readRequests = 0;
+                for (const ControlRequest& r : testbed.requests(id))
+                    readRequests += r.vendor() && r.request == QVRUsb::ReqReadPage;
             }
         }
         const double i = cli.run({QStringLiteral("camera"), QStringLiteral("info")});
@@ -166,12 +137,12 @@ int main(int argc, char** argv)
     const double bareW = median(bareWall), bareL = median(bareLoop), backupW = median(backup),
                  startW = median(start);
     std::printf(
-        "camera backup of both areas, %zu read requests, median of %d runs:\n"
+        "camera backup of both areas, %u read requests, median of %d runs:\n"
         "  bare read requests: %.3f s in a process of %.3f s\n"
         "  camera backup: process of %.3f s, %+.1f %% against the bare process\n"
         "  (the command's start, camera info: %.3f s; backup minus start %.3f s, %+.1f %% against the "
         "bare requests)\n",
-        backupReads().size(), repetitions, bareL, bareW, backupW, 100.0 * (backupW - bareW) / bareW, startW,
+        readRequests, repetitions, bareL, bareW, backupW, 100.0 * (backupW - bareW) / bareW, startW,
         backupW - startW, 100.0 * (backupW - startW - bareL) / bareL);
 
     // Writes: the command and the device layer alone, each in a process of its own.
@@ -181,7 +152,7 @@ int main(int argc, char** argv)
     unsigned pageWrites = 0;
     for (const ControlRequest& r : testbed.requests(id))
         pageWrites += r.vendor() && r.request == QVRUsb::ReqWritePage;
-    const double layerW = self.run({QStringLiteral("--child"), QStringLiteral("write"), bitFile});
+    const double layerW = self.run({QStringLiteral("write"), bitFile});
     const double layer = self.output.trimmed().toDouble();
     if (writeW < 0 || layerW < 0)
         return 1;
