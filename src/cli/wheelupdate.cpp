@@ -85,16 +85,18 @@ waitForBootloader(Announcer& announcer, const QSet<QByteArray>& before, qint64 m
 }
 
 // Waits for the wheel with `serial` to be listed again, opens it and reads its firmware version.
-// False when that did not happen within `ms`.
+// False when that did not happen within `ms`; `back` then holds what was last seen of the wheel
+// (its id stays -1 when it was not listed at all).
 bool waitForReturn(Announcer& announcer, const QString& serial, qint64 ms, WheelFacts& back)
 {
     QElapsedTimer clock;
     clock.start();
     for (;;) {
         for (const WheelFacts& w : scanWheels()) {
-            if (w.serial == serial && w.versionRead) {
+            if (w.serial == serial) {
                 back = w;
-                return true;
+                if (w.versionRead)
+                    return true;
             }
         }
         if (clock.elapsed() >= ms)
@@ -271,6 +273,15 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
                             {"serial", wheel.serial},
                             {"before", wheel.firmware},
                             {"after", returned ? QJsonValue(back.firmware) : QJsonValue()}};
+    if (!returned && back.id >= 0)
+        return out.result(
+            ExitWheelNotBack,
+            QStringLiteral("the firmware was written and the wheel came back (id %1), but its firmware "
+                           "version could not be read within %2 s: %3")
+                .arg(back.id)
+                .arg(o.waitSeconds)
+                .arg(back.problem),
+            facts);
     if (!returned)
         return out.result(
             ExitWheelNotBack,
