@@ -1,10 +1,16 @@
 // The wheel firmware HEX parser: files from binutils objcopy and hand-made faulty files.
 #include "hexparser.h"
 
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cerrno>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -40,6 +46,29 @@ QByteArray endRecord()
 QByteArray lines(const QList<QByteArray>& list)
 {
     return list.join('\n') + '\n';
+}
+
+// Runs a program and waits for it; true when it exits with status 0. posix_spawn rather than
+// QProcess: QProcess starts children with clone(CLONE_PIDFD), which qemu user-mode emulation refuses,
+// and this test also runs there for the arm64 build.
+bool runProgram(const QByteArray& program, const QStringList& arguments)
+{
+    QList<QByteArray> args{program};
+    for (const QString& argument : arguments)
+        args << QFile::encodeName(argument);
+    std::vector<char*> argv;
+    for (QByteArray& argument : args)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, program.constData(), nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 QByteArray randomBytes(int size, quint32 seed)
@@ -94,10 +123,8 @@ QByteArray TestHexParser::objcopyHex(const QByteArray& binary, uint32_t address)
 {
     const QString in = writeFile("image.bin", binary);
     const QString out = dir.filePath("image.hex");
-    QProcess objcopy;
-    objcopy.start(QStringLiteral(OBJCOPY_PROGRAM), {"-I", "binary", "-O", "ihex", "--change-addresses",
-                                                    QStringLiteral("0x%1").arg(address, 0, 16), in, out});
-    if (!objcopy.waitForFinished(30000) || objcopy.exitCode() != 0)
+    if (!runProgram(OBJCOPY_PROGRAM, {"-I", "binary", "-O", "ihex", "--change-addresses",
+                                      QStringLiteral("0x%1").arg(address, 0, 16), in, out}))
         return QByteArray();
     QFile file(out);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
