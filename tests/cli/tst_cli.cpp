@@ -2,7 +2,9 @@
 // flash, the saved files, JSON events, progress lines, confirmation on a terminal and Ctrl-C.
 #include "flashlayout.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +18,8 @@
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <memory>
 
 using namespace FlashLayout;
 
@@ -73,9 +77,11 @@ class TestCli : public QObject
     Q_OBJECT
 
 private:
+    static constexpr size_t ParallelRuns = 4;
     QTemporaryDir dir;
     QString binDir;
     int dumps = 0;
+    QHash<QString, Run> results; // of the commands table, by row
     QByteArray firmware = QByteArray("CY\x1c\xb0", 4) + pseudoRandom(9000, 1);
     QByteArray bitstream = pseudoRandom(10001, 2);
     QByteArray oldFirmware = QByteArray("CY\x1c\xb0", 4) + pseudoRandom(70000, 3);
@@ -138,36 +144,53 @@ private:
         QFile f(file);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    // Runs `command` (the CLI's arguments, or a shell line when it starts with "sh") with the devices;
-    // without devices, outside the emulator.
+    struct Started
+    {
+        std::unique_ptr<QProcess> process;
+        QString dump; // the flash is written here when the command ends
+        QElapsedTimer clock;
+    };
+    Started start(const QStringList& devices, const QStringList& args, bool dumpFlash)
+    {
+        Started s;
+        const QStringList command = args.value(0) == QLatin1String("sh") ? expand(args) : cliCommand(args);
+        s.process = std::make_unique<QProcess>();
+        s.process->setProcessEnvironment(environment());
+        if (devices.isEmpty()) // no device needed
+            s.process->start(command.first(), command.mid(1));
+        else
+            s.process->start(binDir + QStringLiteral("/flashwick-emulator"),
+                             emulatorArguments(devices, command, dumpFlash ? &s.dump : nullptr));
+        s.clock.start();
+        return s;
+    }
+    Run finish(Started& s)
+    {
+        Run r;
+        if (s.process->state() != QProcess::NotRunning &&
+            !s.process->waitForFinished(int(qMax<qint64>(1, 60000 - s.clock.elapsed())))) {
+            s.process->kill();
+            s.process->waitForFinished();
+            return r;
+        }
+        r.exitCode = s.process->exitStatus() == QProcess::NormalExit ? s.process->exitCode() : -1;
+        r.out = s.process->readAllStandardOutput();
+        r.err = s.process->readAllStandardError();
+        if (!s.dump.isEmpty())
+            r.flash = readDump(s.dump);
+        return r;
+    }
+    // Runs `args` (the command's arguments, or a shell line when they start with "sh") with the
+    // devices; without devices, outside the emulator. `during` runs while the command does.
     Run run(const QStringList& devices, const QStringList& args, bool dumpFlash = false,
             const std::function<void(QProcess&)>& during = nullptr)
     {
-        QString dump;
-        const QStringList command = args.value(0) == QLatin1String("sh") ? expand(args) : cliCommand(args);
-        QProcess p;
-        p.setProcessEnvironment(environment());
-        if (devices.isEmpty()) // no device needed
-            p.start(command.first(), command.mid(1));
-        else
-            p.start(binDir + QStringLiteral("/flashwick-emulator"),
-                    emulatorArguments(devices, command, dumpFlash ? &dump : nullptr));
-        Run r;
-        if (!p.waitForStarted(10000))
-            return r;
+        Started s = start(devices, args, dumpFlash);
+        if (!s.process->waitForStarted(10000))
+            return Run();
         if (during)
-            during(p);
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        if (dumpFlash)
-            r.flash = readDump(dump);
-        return r;
+            during(*s.process);
+        return finish(s);
     }
     static QByteArray describe(const Run& r)
     {
@@ -241,10 +264,18 @@ void TestCli::commands_data()
     const QString camFlash = QStringLiteral("--camera=timings=none,flash=@flash.bin");
     const QString wheel =
         QStringLiteral("--wheel=fw=3.1.2,new-fw=3.2.0,bootloader-ms=50,return-ms=50,slot-ms=10");
-    auto row = [](const char* name, const QStringList& devices, const QStringList& args, int code,
-                  const char* out, const char* err, const char* flash = "") {
+    struct Job
+    {
+        QString name;
+        QStringList devices, args;
+        bool dump;
+    };
+    std::vector<Job> jobs;
+    auto row = [&](const char* name, const QStringList& devices, const QStringList& args, int code,
+                   const char* out, const char* err, const char* flash = "") {
         QTest::newRow(name) << devices << args << code << QString::fromUtf8(out) << QString::fromUtf8(err)
                             << QString::fromUtf8(flash);
+        jobs.push_back({QString::fromUtf8(name), devices, args, *flash != 0});
     };
 
     row("usage: unknown command", {}, {"frob"}, 2, "", "unknown command \"frob\"");
@@ -362,6 +393,26 @@ void TestCli::commands_data()
         "Failed to back to boolloader, Code: ");
     row("wheel write: no terminal", {wheel}, {"wheel", "write", "@ZW_firmware_v3.2.0.hex"}, 2, "",
         "pass --yes");
+
+    // The rows are independent: run them a few at a time now, each row then checks its run.
+    results.clear();
+    std::vector<std::pair<QString, Started>> running;
+    for (size_t next = 0; next < jobs.size() || !running.empty();) {
+        while (running.size() < ParallelRuns && next < jobs.size()) {
+            running.emplace_back(jobs[next].name,
+                                 start(jobs[next].devices, jobs[next].args, jobs[next].dump));
+            ++next;
+        }
+        for (auto it = running.begin(); it != running.end();) {
+            if (it->second.process->waitForFinished(10) ||
+                it->second.process->state() == QProcess::NotRunning || it->second.clock.elapsed() > 60000) {
+                results[it->first] = finish(it->second);
+                it = running.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
 }
 
 void TestCli::commands()
@@ -373,7 +424,7 @@ void TestCli::commands()
     QFETCH(QString, err);
     QFETCH(QString, flash);
 
-    const Run r = run(devices, args, !flash.isEmpty());
+    const Run r = results.value(QString::fromUtf8(QTest::currentDataTag()));
     QVERIFY2(r.exitCode == exitCode, describe(r));
     QVERIFY2(QRegularExpression(out).match(QString::fromLocal8Bit(r.out)).hasMatch(), describe(r));
     QVERIFY2(QRegularExpression(err).match(QString::fromLocal8Bit(r.err)).hasMatch(), describe(r));
