@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+#include <QTextCodec>
 
 ReadWriteConfig* ReadWriteConfig::self = nullptr;
 
@@ -35,6 +36,19 @@ bool canWriteSettingsIn(const QString& dir, const QString& fileName)
     if (existing.exists() && !existing.open(QIODevice::ReadWrite))
         return false;
     return true;
+}
+
+// True when the file holds bytes that are not UTF-8 (a file saved by hand in a legacy 8-bit
+// encoding). A missing or unreadable file counts as UTF-8.
+bool holdsNonUtf8(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars > 0;
 }
 
 void store(QSettings* settings, const QString& group, const QString& key, const QVariant& value)
@@ -95,6 +109,12 @@ void ReadWriteConfig::openFile(QString fileName, QString dirPath)
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     delete settings;
     settings = new QSettings(filePath, QSettings::IniFormat, this);
+    // Read and write UTF-8, the encoding of hand-edited files today; without this QSettings reads
+    // Latin-1 unless the file starts with a byte-order mark. Files written before, which hold
+    // Qt's \xNNNN escapes in plain ASCII, read the same either way. A file that is not UTF-8 keeps
+    // the Latin-1 reading, and is written back in escapes.
+    if (!holdsNonUtf8(filePath))
+        settings->setIniCodec("UTF-8");
 }
 
 QVariant ReadWriteConfig::value(QString key, QVariant defaultValue)

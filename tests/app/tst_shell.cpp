@@ -39,6 +39,27 @@ private:
         f.write(bytes);
     }
 
+    // The file an earlier version wrote: QSettings without a codec, non-ASCII as \xNNNN escapes.
+    static QByteArray escapedByQt(const QString& path)
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("old.ini"));
+        {
+            QSettings old(name, QSettings::IniFormat);
+            old.setValue(QStringLiteral("Theme"), QStringLiteral("Dark"));
+            old.setValue(QStringLiteral("PATH/FWPath"), path + ".img");
+            old.setValue(QStringLiteral("PATH/FPGAPath"), path + ".bit");
+            old.setValue(QStringLiteral("PATH/ZW_FWPath"), path + "_v3.1.hex");
+        }
+        QFile f(name);
+        f.open(QIODevice::ReadOnly);
+        const QByteArray bytes = f.readAll();
+        const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80; });
+        if (!ascii || !bytes.contains("\\x"))
+            qFatal("not an ASCII file with escapes");
+        return bytes;
+    }
+
 private slots:
     void init() { currentLanguage = QStringLiteral("auto"); }
 
@@ -99,6 +120,67 @@ private slots:
         QVERIFY(text.contains(QLatin1String("Lang=en\n")));                       // never rewritten
         QVERIFY(text.contains(QLatin1String("FPGAPath=/x/new.bit\n")));
         QVERIFY(text.contains(QLatin1String("NotShowWarning=true\n")));
+    }
+
+    // Non-ASCII paths in the three kinds of file a user may have: saved by an editor in UTF-8, the
+    // same with a byte-order mark, and written by an earlier version in ASCII with \xNNNN escapes;
+    // also a legacy Latin-1 file. Each path shows in its field, and the file written at close
+    // gives the same paths at the next start (a fresh file, so nothing cached is read).
+    void nonAsciiPathsSurviveRestart_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("path");
+        const QString chinese =
+            QString::fromUtf8("/home/user/\xE6\x95\xB0\xE6\x8D\xAE \xE7\x9B\xAE\xE5\xBD\x95/"
+                              "\xE5\x9B\xBA\xE4\xBB\xB6\xC3\xBC");
+        const QString accented = QString::fromUtf8("/home/ren\xC3\xA9"
+                                                   "e/Donn\xC3\xA9"
+                                                   "es cam\xC3\xA9ra/\xC3\xBC\xC3\x9F");
+        const auto file = [](const QByteArray& fw, const QByteArray& fpga, const QByteArray& zw) {
+            return "[General]\nTheme=Dark\n\n[PATH]\nFWPath=" + fw + "\nFPGAPath=" + fpga +
+                   "\nZW_FWPath=" + zw + "\n";
+        };
+        const QList<QPair<const char*, QString>> paths = {{"Chinese", chinese}, {"accented", accented}};
+        for (const auto& named : paths) {
+            const QString p = named.second;
+            const QByteArray utf8 =
+                file((p + ".img").toUtf8(), (p + ".bit").toUtf8(), (p + "_v3.1.hex").toUtf8());
+            QTest::addRow("%s, UTF-8", named.first) << utf8 << p;
+            QTest::addRow("%s, UTF-8 with BOM", named.first) << "\xEF\xBB\xBF" + utf8 << p;
+            QTest::addRow("%s, Qt escapes", named.first) << escapedByQt(p) << p;
+        }
+        QTest::addRow("accented, Latin-1")
+            << file((accented + ".img").toLatin1(), (accented + ".bit").toLatin1(),
+                    (accented + "_v3.1.hex").toLatin1())
+            << accented;
+    }
+    void nonAsciiPathsSurviveRestart()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, path);
+        const QList<QPair<const char*, QString>> fields = {{"lineEditFWFilePath", path + ".img"},
+                                                           {"lineEditFPGAFilePath", path + ".bit"},
+                                                           {"lineEditFWFilePath_ZW", path + "_v3.1.hex"}};
+        QByteArray written = content;
+        for (int start = 0; start < 2; ++start) {
+            TestSettings settings;
+            writeFile(settings.filePath(), written);
+            settings.reopen();
+            {
+                MainWindow w;
+                QVERIFY(A::actionDark(w)->isChecked());
+                for (const auto& f : fields) {
+                    auto* edit = w.findChild<QLineEdit*>(QLatin1String(f.first));
+                    QCOMPARE(edit->text(), f.second);
+                    QCOMPARE(edit->toolTip(), f.second);
+                }
+                w.close();
+            }
+            settings.sync();
+            QFile file(settings.filePath());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            written = file.readAll();
+        }
     }
 
     void badConfigGivesDefaults_data()
