@@ -200,21 +200,30 @@ void MainWindow::saveSettings()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (writeRunning()) {
-        // Leaving now would abandon a half-written flash. If the user insists, the window stays
-        // until the write has ended and then closes by itself.
-        if (!closeAfterWrite) {
-            const QMessageBox::StandardButton answer =
-                QMessageBox::warning(this, tr("Writing in Progress"),
-                                     tr("A firmware write is still running. Do not unplug the device.\n"
-                                        "Close Flashwick as soon as the write has finished?"),
-                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-            if (answer == QMessageBox::Yes) {
-                closeAfterWrite = true;
-                appendLog(tr("Flashwick will close when the write has finished."));
-                ui->statusbar->showMessage(tr("Flashwick will close when the write has finished."));
-            }
+    // Leaving during a write would abandon a half-written flash: the user is asked once, and a
+    // close they agree to waits until the write has ended and its result box has been seen.
+    switch (closeGuard.closeRequested()) {
+    case CloseGuard::CloseNow:
+        break;
+    case CloseGuard::Ask: {
+        // The write may end while the question is open; its result box then shows over it.
+        const QMessageBox::StandardButton answer =
+            QMessageBox::warning(this, tr("Writing in Progress"),
+                                 tr("A firmware write is still running. Do not unplug the device.\n"
+                                    "Close Flashwick as soon as the write has finished?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        const CloseGuard::Decision decision = closeGuard.answered(answer == QMessageBox::Yes);
+        if (decision == CloseGuard::CloseLater) {
+            appendLog(tr("Flashwick will close when the write has finished."));
+            ui->statusbar->showMessage(tr("Flashwick will close when the write has finished."));
         }
+        if (decision == CloseGuard::CloseNow)
+            break;
+        event->ignore();
+        return;
+    }
+    case CloseGuard::KeepOpen:
+    case CloseGuard::CloseLater:
         event->ignore();
         return;
     }
@@ -224,17 +233,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 bool MainWindow::writeRunning() const
 {
-    return cameraTask.isRunning() || wheelTask.isRunning() || wheelUpdateActive;
+    return closeGuard.writing();
 }
 
-void MainWindow::closeWhenIdle()
+void MainWindow::writeEnded(CloseGuard::Side side)
 {
-    // The task's last signal arrives just before its function returns: poll briefly until it has.
-    if (writeRunning()) {
-        QTimer::singleShot(20, this, [this] { closeWhenIdle(); });
-        return;
-    }
-    close();
+    if (closeGuard.writeEnded(side))
+        close();
 }
 
 bool MainWindow::askRiskWarning(const QString& text, const QString& informativeText, bool& dontShowAgain)

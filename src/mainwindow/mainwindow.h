@@ -3,6 +3,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "closeguard.h"
 #include "devizuvez.h"
 #include "hexparser.h"
 
@@ -140,10 +141,10 @@ private:
     // Leaves the busy state after an unsuccessful bootloader scan.
     void recoverFromBootloaderScan();
 
-    // A camera write or wheel update still running on the thread pool.
+    // A camera write or wheel update is running (from its start until its result has been shown).
     bool writeRunning() const;
-    // Closes the window once no write runs any more (after the user chose to close during one).
-    void closeWhenIdle();
+    // The write of side has shown its result: carries out a close the user asked for during it.
+    void writeEnded(CloseGuard::Side side);
 
     Ui::MainWindow* ui;
     QVRUsb* camera = nullptr;
@@ -170,7 +171,7 @@ private:
     QString fwFileDir;
     QString fpgaFileDir;
     DeviceWatcher* deviceWatcher = nullptr;
-    bool closeAfterWrite = false;
+    CloseGuard closeGuard;
 
     // Camera tab
     int cameraCount = 0;
@@ -195,8 +196,6 @@ private:
     QByteArray fwData;
     int totalCommandCount = 0;
     QFuture<void> wheelTask;
-    // From the bootloader scan until the update's result (or the end of the scan).
-    bool wheelUpdateActive = false;
 
 public:
     // Wait before each bootloader scan; tests may shorten it.

@@ -202,6 +202,7 @@ void MainWindow::startCameraWrite(WriteItems item)
     writeProgress = 0;
     ui->progressBarWriting->setValue(0);
     progressTimer->start();
+    closeGuard.beginWrite(CloseGuard::Camera);
 
     if (item == WriteItemFW) {
         cameraWritePath = ui->lineEditFWFilePath->text();
@@ -320,14 +321,11 @@ void MainWindow::writeFinished(bool bIsSuccess, WriteItems writeItem)
     ui->pushButtonRefresh->setEnabled(true);
     ui->comboBoxCameras->setEnabled(true);
 
-    if (closeAfterWrite) {
-        closeWhenIdle();
-        return;
-    }
     if (bIsSuccess)
         QMessageBox::information(this, tr("Write Successfully"),
                                  tr("Please unplug the camera,\nand re-plug to host!"), QMessageBox::Ok);
     else
         QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the camera,\nand try again!"),
                               QMessageBox::Ok);
+    writeEnded(CloseGuard::Camera);
 }

@@ -137,9 +137,7 @@ void MainWindow::recoverFromBootloaderScan()
     ui->comboBoxZWList->setEnabled(true);
     ui->pushButtonRefreshZW->setEnabled(true);
     ui->progressBarWriting_ZW->setRange(0, 100);
-    wheelUpdateActive = false;
-    if (closeAfterWrite)
-        closeWhenIdle();
+    writeEnded(CloseGuard::Wheel);
 }
 
 void MainWindow::on_pushButtonWriteFW_ZW_clicked()
@@ -178,6 +176,8 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
         appendLog(tr("Failed to back to boolloader, Code: ") + libraryErrorText(status));
         return;
     }
+    // From here on the wheel sits in its bootloader: the update must reach its end before a close.
+    closeGuard.beginWrite(CloseGuard::Wheel);
     appendLog(tr("Back to boolloader OK!"));
     ui->labelMsg_ZW->setText(tr("Back to boolloader OK!"));
 
@@ -200,7 +200,6 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
     ui->pushButtonWriteFW_ZW->setEnabled(false);
     ui->progressBarWriting_ZW->setRange(0, 0);
     ui->labelMsg_ZW->setText(tr("Start to scan bootloader"));
-    wheelUpdateActive = true;
 
     const int attempts = 6;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
@@ -209,10 +208,6 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
         QEventLoop loop;
         QTimer::singleShot(bootloaderScanDelayMs, &loop, &QEventLoop::quit);
         loop.exec();
-        if (closeAfterWrite) {
-            recoverFromBootloaderScan();
-            return;
-        }
 
         const int found = scanZWBootloader();
         if (found == 1) {
@@ -316,21 +311,17 @@ void MainWindow::processWriteZWItemsResults(WriteFWItems item, WriteFWItemsResul
     }
     appendLog(text);
     ui->labelMsg_ZW->setText(text);
-    wheelUpdateActive = false;
-    if (!closeAfterWrite) {
-        if (success)
-            QMessageBox::information(
-                this, tr("Write Successfully"),
-                tr("Please re-plug the wheel to host!\n(If moving, wait for it to stop moving)"),
-                QMessageBox::Ok);
-        else
-            QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the wheel,\nand try again!"),
-                                  QMessageBox::Ok);
-    }
+    if (success)
+        QMessageBox::information(
+            this, tr("Write Successfully"),
+            tr("Please re-plug the wheel to host!\n(If moving, wait for it to stop moving)"),
+            QMessageBox::Ok);
+    else
+        QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the wheel,\nand try again!"),
+                              QMessageBox::Ok);
     ui->comboBoxZWList->setEnabled(true);
     ui->pushButtonRefreshZW->setEnabled(true);
-    if (closeAfterWrite)
-        closeWhenIdle();
+    writeEnded(CloseGuard::Wheel);
 }
 
 void MainWindow::getWriteFWPercent()

@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
@@ -99,5 +100,51 @@ inline void answerNextBox(QMessageBox::StandardButton button, QString* title = n
         },
         timeoutMs);
 }
+
+// Answers every modal message box by its title while it lives and records each box's title once, in
+// order. Titles without a rule get OK. A rule may return NoButton to leave its box open for now: it is
+// asked again every 20 ms while that box is the active modal widget (another box may open over it).
+// Rules must not block (a close() that opens a box of its own goes through a single-shot timer).
+class BoxAnswerer : public QObject
+{
+public:
+    using Rule = std::function<QMessageBox::StandardButton(QMessageBox*)>;
+
+    explicit BoxAnswerer(const QMap<QString, QMessageBox::StandardButton>& answers)
+    {
+        for (auto it = answers.cbegin(); it != answers.cend(); ++it) {
+            const QMessageBox::StandardButton button = it.value();
+            rules.insert(it.key(), [button](QMessageBox*) { return button; });
+        }
+        timer.setInterval(20);
+        connect(&timer, &QTimer::timeout, this, &BoxAnswerer::answer);
+        timer.start();
+    }
+    void setRule(const QString& title, Rule rule) { rules.insert(title, std::move(rule)); }
+    QStringList titles;
+
+private:
+    void answer()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box == pressed)
+            return;
+        if (!seen.contains(box)) {
+            seen << box;
+            titles << box->windowTitle();
+        }
+        const Rule rule = rules.value(box->windowTitle());
+        const QMessageBox::StandardButton button = rule ? rule(box) : QMessageBox::Ok;
+        if (button == QMessageBox::NoButton)
+            return;
+        pressed = box;
+        pressButton(box, button);
+    }
+
+    QMap<QString, Rule> rules;
+    QTimer timer;
+    QList<QPointer<QMessageBox>> seen;
+    QPointer<QMessageBox> pressed;
+};
 
 #endif

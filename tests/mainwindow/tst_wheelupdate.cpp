@@ -19,29 +19,12 @@ using namespace flashwick::emu;
 using A = MainWindowTestAccess;
 
 namespace {
-// Answers every modal box by its title until destroyed; records the titles in order.
-class BoxAnswerer : public QObject
+// When a test closes the window during an update.
+enum CloseAt
 {
-public:
-    explicit BoxAnswerer(QMap<QString, QMessageBox::StandardButton> answers) : answers(std::move(answers))
-    {
-        timer.setInterval(20);
-        connect(&timer, &QTimer::timeout, this, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || box == last)
-                return;
-            last = box;
-            titles << box->windowTitle();
-            pressButton(box, this->answers.value(box->windowTitle(), QMessageBox::Ok));
-        });
-        timer.start();
-    }
-    QStringList titles;
-
-private:
-    QMap<QString, QMessageBox::StandardButton> answers;
-    QTimer timer;
-    QPointer<QMessageBox> last;
+    AtWrite,       // the worker erases and writes
+    DuringWait,    // the wait before the first bootloader scan
+    DuringTryAgain // the "Try Again?" question is open
 };
 } // namespace
 
@@ -99,10 +82,11 @@ class TestWheelUpdate : public QObject
     // A window with the wheel opened and its self test over.
     std::unique_ptr<MainWindow> openWindow()
     {
-        auto w = std::make_unique<MainWindow>();
-        w->show();
+        // Armed first: a quick self test shows its box while the constructor still runs.
         QString title;
         answerNextBox(QMessageBox::Ok, &title, 15000);
+        auto w = std::make_unique<MainWindow>();
+        w->show();
         if (!QTest::qWaitFor([&title] { return !title.isEmpty() && !QApplication::activeModalWidget(); },
                              15000))
             qWarning("no self-test result box");
@@ -311,25 +295,149 @@ private slots:
         checkStaleList(*w);
     }
 
-    // Closing while the update runs keeps the writer alive until the worker has ended.
-    void closeDuringUpdateWaitsForTheWorker()
+    // "Yes" to closing at any stage of an update lets it run to its end: its boxes and log lines
+    // appear as without the close, then the window closes.
+    void closeDuringUpdate_data()
     {
-        WheelModel* wheel = addWheel();
+        QTest::addColumn<int>("closeAt");
+        QTest::addColumn<int>("bootloaderMs");
+        QTest::addColumn<bool>("writeFails");
+        QTest::addColumn<QStringList>("boxes"); // titles, each once, in order of first appearance
+        QTest::addColumn<QString>("lastLine");
+        const QString question = QStringLiteral("Writing in Progress");
+        const QString tryAgain = QStringLiteral("Try Again?");
+        const QString success = QStringLiteral("Write Successfully");
+        QTest::newRow("at erase/write")
+            << int(AtWrite) << 1000 << false << QStringList{question, success} << "Write FW Successful!";
+        QTest::newRow("at erase/write, write fails")
+            << int(AtWrite) << 1000 << true << QStringList{question, QStringLiteral("Write Failed")}
+            << "Write FW Failed!";
+        QTest::newRow("during the wait")
+            << int(DuringWait) << 1000 << false << QStringList{question, success} << "Write FW Successful!";
+        QTest::newRow("during Try Again?")
+            << int(DuringTryAgain) << 900 << false << QStringList{tryAgain, question, success}
+            << "Write FW Successful!";
+        QTest::newRow("during the wait, no bootloader")
+            << int(DuringWait) << 600000 << false
+            << QStringList{question, tryAgain, QStringLiteral("Re-plug Wheel")}
+            << "ERROR: Scan ZW bootloader failed!";
+    }
+    void closeDuringUpdate()
+    {
+        QFETCH(int, closeAt);
+        QFETCH(int, bootloaderMs);
+        QFETCH(bool, writeFails);
+        QFETCH(QStringList, boxes);
+        QFETCH(QString, lastLine);
+        WheelModel::Options o;
+        o.bootloaderMs = bootloaderMs;
+        o.newFirmwareVersion = "3.4.0";
+        WheelModel* wheel = addWheel(o);
+        if (writeFails) // late in the write, so the close comes first
+            wheel->bootloader().setFault(WheelBootloaderModel::Fault::Status1, 0x21, 1200);
         QByteArray image;
-        const QString file = hexFile(QStringLiteral("ZW_v3.4.hex"), 46048, &image);
+        const QString file = hexFile(QStringLiteral("ZW_v3.4.0.hex"), 46048, &image);
         auto w = openWindow();
         child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
+
+        const QString question = QStringLiteral("Writing in Progress");
+        BoxAnswerer answerer(
+            {{question, QMessageBox::Yes}, {QStringLiteral("Try Again?"), QMessageBox::Yes}});
+        bool closeSent = false;
+        if (closeAt == DuringTryAgain) {
+            answerer.setRule(QStringLiteral("Try Again?"), [&](QMessageBox*) {
+                if (answerer.titles.contains(question))
+                    return QMessageBox::Yes;
+                if (!closeSent) // from outside the answerer's own timer, which the question would block
+                    QTimer::singleShot(0, w.get(), [&w] { w->close(); });
+                closeSent = true;
+                return QMessageBox::NoButton;
+            });
+        }
+        bool lastBoxWithWindow = false;
+        answerer.setRule(boxes.last(), [&](QMessageBox*) {
+            lastBoxWithWindow = w->isVisible();
+            return QMessageBox::Ok;
+        });
+        QTimer waitWatch;
+        if (closeAt == DuringWait) {
+            // The label says so right before the first wait begins.
+            waitWatch.setInterval(20);
+            connect(&waitWatch, &QTimer::timeout, [&] {
+                if (child<QLabel>(*w, "labelMsg_ZW")->text() != QStringLiteral("Start to scan bootloader"))
+                    return;
+                waitWatch.stop();
+                QVERIFY(!w->close());
+            });
+            waitWatch.start();
+        }
         QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
-        QVERIFY(A::writeRunning(*w));
-        answerNextBox(QMessageBox::Yes);
-        QVERIFY(!w->close());
-        QVERIFY(w->isVisible());
+        if (closeAt == AtWrite) {
+            QVERIFY(A::writeRunning(*w));
+            QVERIFY(!w->close());
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 30000);
+
+        // The wheel's return may rescan it (and show its self test) once the window has closed.
+        QStringList titles = answerer.titles.mid(0, answerer.titles.indexOf(boxes.last()) + 1);
+        if (!boxes.contains(QStringLiteral("Try Again?"))) // a slow bootloader may take a second scan
+            titles.removeAll(QStringLiteral("Try Again?"));
+        titles.removeDuplicates();
+        QCOMPARE(titles.join(QLatin1String(" | ")), boxes.join(QLatin1String(" | ")));
+        QVERIFY(lastBoxWithWindow);
         QVERIFY(!A::writeRunning(*w));
-        QByteArray padded = image;
-        padded.append(QByteArray(46080 - image.size(), char(0xFF)));
-        QCOMPARE(wheel->bootloader().flash(), padded);
+        const QStringList lines = log(*w);
+        const QString willClose = QStringLiteral("Flashwick will close when the write has finished.");
+        QCOMPARE(lines.count(willClose), 1);
+        QVERIFY(lines.lastIndexOf(lastLine) > lines.indexOf(willClose));
+        if (lastLine == QStringLiteral("Write FW Successful!")) {
+            QByteArray padded = image;
+            padded.append(QByteArray(46080 - image.size(), char(0xFF)));
+            QCOMPARE(wheel->bootloader().flash(), padded);
+            QTRY_COMPARE_WITH_TIMEOUT(wheel->returnCount(), 1, 10000);
+            QCOMPARE(wheel->firmwareVersion(), QByteArray("3.4.0"));
+        } else {
+            QVERIFY(wheel->inBootloader());
+        }
         w.reset();
+    }
+
+    // A close carried out after a camera write leaves nothing pending: were the window shown
+    // again, a wheel update would show its result box and keep the window open.
+    void closeAfterCameraWriteDoesNotCarryOver()
+    {
+        WheelModel::Options o;
+        o.newFirmwareVersion = "3.5.0";
+        WheelModel* wheel = addWheel(o);
+        QByteArray image;
+        const QString file = hexFile(QStringLiteral("ZW_v3.5.0.hex"), 3000, &image);
+        const DeviceId camera = bed->addCamera();
+        bed->setTimings(camera, CameraTimings::realistic());
+        QFile cameraImage(files.filePath(QStringLiteral("fw.img")));
+        cameraImage.open(QIODevice::WriteOnly);
+        cameraImage.write(QByteArray(20000, char(0x5A)));
+        cameraImage.close();
+        auto w = openWindow();
+        A::notShowWarning(*w) = true;
+        child<QLineEdit>(*w, "lineEditFWFilePath")->setText(cameraImage.fileName());
+        child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
+
+        BoxAnswerer answerer({{QStringLiteral("Writing in Progress"), QMessageBox::Yes}});
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW"), Qt::LeftButton);
+        QVERIFY(!w->close());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 30000);
+        QVERIFY(answerer.titles.contains(QStringLiteral("Write Successfully")));
+
+        w->show();
+        answerer.titles.clear();
+        QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(answerer.titles.contains(QStringLiteral("Write Successfully")), 30000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QVERIFY(w->isVisible());
+        QVERIFY(!A::writeRunning(*w));
+        QTRY_COMPARE_WITH_TIMEOUT(wheel->returnCount(), 1, 10000);
+        QVERIFY(w->close());
+        bed->unplug(camera);
     }
 };
 
