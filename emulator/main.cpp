@@ -35,6 +35,7 @@ void usage(FILE* out)
             "Usage: %s [DEVICE OPTIONS] [-q] -- COMMAND [ARGS...]\n"
             "\n"
             "Runs COMMAND with emulated USB devices (umockdev) and returns its exit status.\n"
+            "COMMAND uses the stand-in wheel library: FLASHWICK_DEVIZUVEZ names it unless already set.\n"
             "SIGINT, SIGTERM and SIGHUP are passed on to COMMAND; if it has not ended %d s later,\n"
             "it is killed. SIGUSR1 unplugs every emulated camera, SIGUSR2 plugs them back.\n"
             "\n"
@@ -402,6 +403,9 @@ int main(int argc, char** argv)
     }
     unsetenv(ReexecMarker);
     allowPreloadBeforeAsan();
+#ifdef FLASHWICK_STANDIN_LIBRARY
+    setenv("FLASHWICK_DEVIZUVEZ", FLASHWICK_STANDIN_LIBRARY, 0); // the stand-in, unless one is named
+#endif
 
     if (!quiet)
         fprintf(stderr, "%s: pid %d; kill -USR1 unplugs the cameras, kill -USR2 plugs them back\n", Program,

@@ -826,6 +826,22 @@ and try again!</source>
         <source>Permission denied on %1: install 60-flashwick.rules (see README) and re-plug the device.</source>
         <translation>无权访问 %1：请安装 60-flashwick.rules（见 README）并重新插拔设备。</translation>
     </message>
+    <message>
+        <source>%1 in the system&apos;s library folders</source>
+        <translation>系统库目录中的 %1</translation>
+    </message>
+    <message>
+        <source>Filter wheel library DevizuvEZ not found (looked for %1): wheels cannot be controlled. Install the maker&apos;s library (see README).</source>
+        <translation>未找到滤镜轮库 DevizuvEZ（已查找 %1）：无法控制滤镜轮。请安装厂商提供的库（见 README）。</translation>
+    </message>
+    <message>
+        <source>Filter wheel library %1 cannot be loaded (%2): wheels cannot be controlled. Install the maker&apos;s library (see README).</source>
+        <translation>无法加载滤镜轮库 %1（%2）：无法控制滤镜轮。请安装厂商提供的库（见 README）。</translation>
+    </message>
+    <message>
+        <source>Filter wheel library %1 lacks the function(s) %2: wheels cannot be controlled. Install the maker&apos;s library (see README).</source>
+        <translation>滤镜轮库 %1 缺少函数 %2：无法控制滤镜轮。请安装厂商提供的库（见 README）。</translation>
+    </message>
 </context>
 <context>
     <name>NeedToKnowDialog</name>

@@ -109,6 +109,8 @@ QByteArray Identity::record() const
     r += "P: " + sysfsPath().mid(4).toLatin1() + "\n";
     r += "E: DEVNAME=" + devicePath().toLatin1() + "\n";
     r += "E: SUBSYSTEM=hidraw\n";
+    for (const QByteArray& property : hidrawProperties)
+        r += "E: " + property + "\n";
     r += "E: MAJOR=241\nE: MINOR=" + QByteArray::number(hidrawIndex) + "\n";
     r += "A: dev=241:" + QByteArray::number(hidrawIndex) + "\n";
     r += "L: device=../..\n\n"; // hidapi reads the parent's uevent through this link when filtering

@@ -4,6 +4,7 @@
 #define HIDRAWNODE_H
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -53,7 +54,8 @@ struct Identity
     int bus = 3;
     int port = 1;
     int devnum = 2;
-    int hidSequence = 1; // the NNNN of the HID device name VVVV:PPPP.NNNN
+    int hidSequence = 1;                // the NNNN of the HID device name VVVV:PPPP.NNNN
+    QList<QByteArray> hidrawProperties; // further udev properties of the hidraw device, "KEY=VALUE"
 
     QString devicePath() const;    // /dev/hidrawN
     QString usbDevicePath() const; // sysfs, with /sys

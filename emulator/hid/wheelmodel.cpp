@@ -31,6 +31,8 @@ WheelModel::WheelModel(UMockdevTestbed* testbed, const Options& optionsIn, std::
     identity.port = options.hidrawIndex + 1;
     identity.devnum = options.hidrawIndex + 2;
     identity.hidSequence = options.hidrawIndex + 1;
+    if (options.emulatedMark)
+        identity.hidrawProperties << QByteArrayLiteral(ZW_EMULATED_PROPERTY "=1");
 
     WheelBootloaderModel::Options bl = options.bootloader;
     bl.hidrawIndex =

@@ -84,6 +84,7 @@ public:
         MotorSettings motor;     // current and saved settings at start
         Faults faults;
         WheelBootloaderModel::Options bootloader; // its hidrawIndex is replaced
+        bool emulatedMark = true;                 // false: no ZW_EMULATED_PROPERTY, as on a real wheel
     };
 
     // One command as the wheel received it.

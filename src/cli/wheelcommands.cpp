@@ -2,6 +2,7 @@
 #include "cameraselect.h"
 #include "cli.h"
 #include "devizuvez.h"
+#include "devizuvezloader.h"
 #include "devizuvezwritefwobject.h"
 #include "interrupt.h"
 #include "output.h"
@@ -86,6 +87,8 @@ QList<WheelFacts> scanWheels()
 
 int selectWheel(Output& out, const QString& choice, WheelFacts& chosen)
 {
+    if (!devizuvezLoad())
+        return out.result(ExitNoDevice, devizuvezLoadProblem());
     const QList<WheelFacts> wheels = scanWheels();
     if (wheels.isEmpty()) {
         const QString hint = wheelPermissionHint();
@@ -165,7 +168,9 @@ int listDevices(Output& out)
     if (cameras.isEmpty() && !cameraScanPermissionHint().isEmpty())
         lines << QStringLiteral("  ") + cameraScanPermissionHint();
     lines << QStringLiteral("Filter wheels: %1").arg(wheels.size());
-    if (wheels.isEmpty() && !wheelPermissionHint().isEmpty())
+    if (!devizuvezAvailable())
+        lines << QStringLiteral("  ") + devizuvezLoadProblem();
+    else if (wheels.isEmpty() && !wheelPermissionHint().isEmpty())
         lines << QStringLiteral("  ") + wheelPermissionHint();
     for (const WheelFacts& w : wheels) {
         wheelArray.append(w.toJson());
@@ -174,8 +179,10 @@ int listDevices(Output& out)
     }
     lines << QStringLiteral("Wheel bootloaders: %1").arg(count);
     lines << bootloaderLines;
-    out.data(QStringLiteral("devices"),
-             QJsonObject{{"cameras", cameraArray}, {"wheels", wheelArray}, {"bootloaders", bootloaders}},
+    QJsonObject devices{{"cameras", cameraArray}, {"wheels", wheelArray}, {"bootloaders", bootloaders}};
+    if (!devizuvezAvailable())
+        devices.insert(QStringLiteral("wheelLibraryProblem"), devizuvezLoadProblem());
+    out.data(QStringLiteral("devices"), devices,
              lines.join(QLatin1Char('\n')));
     return out.result(ExitOk, QString());
 }

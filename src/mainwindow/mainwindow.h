@@ -188,6 +188,9 @@ private:
     // Filter wheel tab
     QString selectedWheelSN;
     QString wheelFirmwareVersion;
+    // Why the wheel library is missing is logged at the first scan and after the tab's Refresh
+    // (which clears the log), not on every device change.
+    bool wheelLibraryProblemLogged = false;
 
     // Wheel firmware update
     QVector<HexRecord> hexRecords;

@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "devizuvezloader.h"
 #include "permissionhint.h"
 
 #include <QClipboard>
@@ -58,6 +59,12 @@ void MainWindow::scanZW()
     if (!ui->pushButtonRefreshZW->isEnabled())
         return;
     appendLog(tr("Get Connnected Wheel..."));
+    if (!wheelLibraryProblemLogged) {
+        wheelLibraryProblemLogged = true;
+        const QString problem = devizuvezLoadProblem();
+        if (!problem.isEmpty())
+            appendLog(problem);
+    }
     const int count = QVRGetZWCount();
 
     qDeleteAll(wheelList);
@@ -110,6 +117,7 @@ void MainWindow::scanZW()
 void MainWindow::on_pushButtonRefreshZW_clicked()
 {
     ui->textEditLog->clear();
+    wheelLibraryProblemLogged = false;
     scanZW();
 }
 

@@ -2,19 +2,26 @@
 // A wheel is addressed by the id the library reports. Unless noted, a call returns 0 on success
 // and an error code otherwise; QVRGetZWErrorString turns a code into text.
 // Out arguments are written only on success; callers preset them.
+//
+// The program is not linked with the library: devizuvezloader.cpp defines these functions and
+// forwards each call to the library it loads at run time. A library build (DEVIZUVEZ_BUILD) exports
+// them; in the program they stay private to the executable, so the library's own symbols and ours
+// never bind to each other.
 #ifndef DEVIZUVEZ_H
 #define DEVIZUVEZ_H
 
 #include <stddef.h>
 
-#if defined(_WIN32)
 #if defined(DEVIZUVEZ_BUILD)
+#if defined(_WIN32)
 #define DEVIZUVEZ_API __declspec(dllexport)
 #else
-#define DEVIZUVEZ_API __declspec(dllimport)
-#endif
-#else
 #define DEVIZUVEZ_API __attribute__((visibility("default")))
+#endif
+#elif defined(_WIN32)
+#define DEVIZUVEZ_API
+#else
+#define DEVIZUVEZ_API __attribute__((visibility("hidden")))
 #endif
 
 #ifdef __cplusplus

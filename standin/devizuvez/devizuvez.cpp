@@ -14,14 +14,21 @@
 // closed one succeed; every other call on a closed wheel fails with ZW_ERROR_NOT_OPEN, and any call
 // on an unknown id with ZW_ERROR_INVALID_ID. A failed write or read (device gone) closes the handle.
 // One mutex serialises all calls; every exchange waits at most ZW_REPLY_TIMEOUT_MS for its reply.
+//
+// Only emulated wheels are seen: the process must run in a umockdev testbed (UMOCKDEV_DIR set) and
+// the wheel's hidraw device must carry the emulator's udev property FLASHWICK_EMULATED_WHEEL=1. Any other
+// device of the vendor, a real wheel above all, is left out of the enumeration and never gets a
+// report from this library.
 #include "devizuvez.h"
 #include "zwprotocol.h"
 
 #include <hidapi.h>
+#include <libudev.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <mutex>
@@ -73,6 +80,26 @@ void closeWheel(Wheel& wheel)
     wheel.device = nullptr;
 }
 
+// Whether the hidraw node at `path` (/dev/hidrawN) is one of the emulator's wheels.
+bool isEmulated(const char* path)
+{
+    const char* testbed = getenv("UMOCKDEV_DIR");
+    if (!testbed || !*testbed)
+        return false;
+    const char* slash = strrchr(path, '/');
+    const char* name = slash ? slash + 1 : path;
+    udev* context = udev_new();
+    if (!context)
+        return false;
+    udev_device* device = udev_device_new_from_subsystem_sysname(context, "hidraw", name);
+    const char* mark = device ? udev_device_get_property_value(device, ZW_EMULATED_PROPERTY) : nullptr;
+    const bool emulated = mark && strcmp(mark, "1") == 0;
+    if (device)
+        udev_device_unref(device);
+    udev_unref(context);
+    return emulated;
+}
+
 int enumerate()
 {
     if (!initHid())
@@ -80,7 +107,8 @@ int enumerate()
     std::vector<Wheel> seen;
     hid_device_info* list = hid_enumerate(ZW_VENDOR_ID, 0);
     for (hid_device_info* d = list; d; d = d->next) {
-        if (d->vendor_id != ZW_VENDOR_ID || d->product_id == ZW_BOOTLOADER_PRODUCT_ID || !d->path)
+        if (d->vendor_id != ZW_VENDOR_ID || d->product_id == ZW_BOOTLOADER_PRODUCT_ID || !d->path ||
+            !isEmulated(d->path))
             continue;
         const std::string path = d->path;
         const std::wstring serial = d->serial_number ? d->serial_number : L"";

@@ -39,6 +39,10 @@
 #ifndef ZWPROTOCOL_H
 #define ZWPROTOCOL_H
 
+/* udev property that the emulator sets to "1" on each emulated wheel's hidraw device; the stand-in
+ * library uses no other wheel. */
+#define ZW_EMULATED_PROPERTY "FLASHWICK_EMULATED_WHEEL"
+
 enum
 {
     ZW_VENDOR_ID = 0xA0A0,

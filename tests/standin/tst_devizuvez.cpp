@@ -7,9 +7,9 @@
 #include "wheelmodel.h"
 #include "zwprotocol.h"
 
+#include "hidrawevents.h"
 #include <QElapsedTimer>
 #include <QRandomGenerator>
-#include "hidrawevents.h"
 
 #include <QtTest>
 #include <cstring>
@@ -180,6 +180,7 @@ private slots:
     void cleanup();
 
     void noWheel();
+    void unmarkedWheelLeftAlone();
     void twoWheelsOneFailsToOpen();
     void idsStableWhilePlugged();
     void longNameCut();
@@ -280,6 +281,28 @@ void TestDevizuvEZ::noWheel()
     QVERIFY(bootloader.plug());
     QCOMPARE(hidCount(ZW_BOOTLOADER_PRODUCT_ID), 1);
     QCOMPARE(QVRGetZWCount(), 0);
+}
+
+// A wheel without the emulator's mark stands for a real one: not listed, and not one report sent.
+void TestDevizuvEZ::unmarkedWheelLeftAlone()
+{
+    WheelModel::Options real;
+    real.emulatedMark = false;
+    real.serial = "111111111111111111111111";
+    WheelModel::Options emulated;
+    emulated.serial = "222222222222222222222222";
+    WheelModel* unmarked = addWheel(0, real);
+    QVERIFY(unmarked && addWheel(1, emulated));
+    QCOMPARE(hidCount(WheelModel::DefaultProductId), 2);
+
+    QCOMPARE(QVRGetZWCount(), 1);
+    WheelInfo info{};
+    QCOMPARE(QVRGetZWProperties(0, &info), 0);
+    QCOMPARE(QByteArray(info.SN), QByteArray("222222222222222222222222"));
+    QCOMPARE(QVROpenZW(info.ID), 0);
+    WheelInfo none{};
+    QCOMPARE(QVRGetZWProperties(1, &none), int(ZW_ERROR_INVALID_INDEX));
+    QVERIFY(unmarked->calls().isEmpty());
 }
 
 void TestDevizuvEZ::twoWheelsOneFailsToOpen()
