@@ -153,7 +153,12 @@ private:
     Started start(const QStringList& devices, const QStringList& args, bool dumpFlash)
     {
         Started s;
-        const QStringList command = args.value(0) == QLatin1String("sh") ? expand(args) : cliCommand(args);
+        QStringList command = cliCommand(args);
+        if (args.value(0) == QLatin1String("sh") || args.value(0) == QLatin1String("env")) {
+            command = expand(args);
+            command.replaceInStrings(QRegularExpression(QStringLiteral("^flashwick-cli$")),
+                                     binDir + QStringLiteral("/flashwick-cli"));
+        }
         s.process = std::make_unique<QProcess>();
         s.process->setProcessEnvironment(environment());
         if (devices.isEmpty()) // no device needed
@@ -180,8 +185,9 @@ private:
             r.flash = readDump(s.dump);
         return r;
     }
-    // Runs `args` (the command's arguments, or a shell line when they start with "sh") with the
-    // devices; without devices, outside the emulator. `during` runs while the command does.
+    // Runs `args` (the command's arguments, or a command line of its own when they start with "sh" or
+    // "env") with the devices; without devices, outside the emulator. `during` runs while the
+    // command does.
     Run run(const QStringList& devices, const QStringList& args, bool dumpFlash = false,
             const std::function<void(QProcess&)>& during = nullptr)
     {
@@ -362,6 +368,11 @@ void TestCli::commands_data()
 
     row("wheel info", {wheel}, {"wheel", "info"}, 0, "firmware  3\\.1\\.2\\n  slots     7\\n  slot      1\\n",
         "^$");
+    row("wheel info: no wheel library", {cam},
+        {"env", "FLASHWICK_DEVIZUVEZ=@none.so", "flashwick-cli", "wheel", "info"}, 3, "",
+        "Filter wheel library DevizuvEZ not found");
+    row("list: no wheel library", {cam}, {"env", "FLASHWICK_DEVIZUVEZ=@none.so", "flashwick-cli", "list"}, 0,
+        "Cameras: 1\\n.*\\nFilter wheels: 0\\n  Filter wheel library DevizuvEZ not found", "^$");
     row("wheel info: two wheels, none chosen", {wheel, wheel}, {"wheel", "info"}, 3, "",
         "2 filter wheels are connected");
     row("wheel goto", {wheel}, {"wheel", "goto", "3"}, 0, "stands at slot 3", "Going to Position: 3");
