@@ -827,6 +827,22 @@ and try again!</source>
         <translation>无权访问 %1：请安装 60-flashwick.rules（见 README）并重新插拔设备。</translation>
     </message>
     <message>
+        <source>Parse firmware file error: PARSE_SIZE_ERROR!!! The file has %1 bytes, a wheel firmware file has at most %2 bytes.</source>
+        <translation>固件文件解析错误：PARSE_SIZE_ERROR！文件有 %1 字节，滤镜轮固件文件最多 %2 字节。</translation>
+    </message>
+    <message>
+        <source>ERROR: the firmware file(*.hex) holds no data to write to the wheel!</source>
+        <translation>错误：固件文件(*.hex)中没有可写入滤镜轮的数据！</translation>
+    </message>
+    <message>
+        <source>ERROR: the firmware image has %1 bytes, the wheel takes at most %2 bytes!</source>
+        <translation>错误：固件映像有 %1 字节，滤镜轮最多只能写入 %2 字节！</translation>
+    </message>
+    <message>
+        <source>ERROR: the firmware image starts at 0x%1, the wheel&apos;s firmware must start at an address ending in %2!</source>
+        <translation>错误：固件映像起始地址为 0x%1，滤镜轮固件的起始地址必须以 %2 结尾！</translation>
+    </message>
+    <message>
         <source>%1 in the system&apos;s library folders</source>
         <translation>系统库目录中的 %1</translation>
     </message>

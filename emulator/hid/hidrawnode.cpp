@@ -65,6 +65,64 @@ QString Identity::sysfsPath() const
     return hidDevicePath() + QStringLiteral("/hidraw/hidraw%1").arg(hidrawIndex);
 }
 
+QString Identity::usbNodePath() const
+{
+    return QStringLiteral("/dev/bus/usb/%1/%2")
+        .arg(bus, 3, 10, QLatin1Char('0'))
+        .arg(devnum, 3, 10, QLatin1Char('0'));
+}
+
+QByteArray Identity::usbDescriptors() const
+{
+    auto le16 = [](QByteArray& b, int value) {
+        b += char(value & 0xFF);
+        b += char((value >> 8) & 0xFF);
+    };
+    QByteArray d;
+    d += char(18);
+    d += char(1);
+    le16(d, 0x0200);
+    d += QByteArray(3, '\0'); // class given per interface
+    d += char(64);            // endpoint-0 packet size
+    le16(d, vendorId);
+    le16(d, productId);
+    le16(d, 0x0100);
+    d += char(1);
+    d += char(2);
+    d += char(serial.isEmpty() ? 0 : 3);
+    d += char(1); // configurations
+
+    QByteArray c;
+    c += char(9);
+    c += char(2);
+    le16(c, 0); // total length, set below
+    c += char(1);
+    c += char(1);
+    c += char(0);
+    c += char(0x80);
+    c += char(50); // 100 mA
+    const char interface[] = {9, 4, 0, 0, 2, 3 /*HID*/, 0, 0, 0};
+    c += QByteArray(interface, sizeof interface);
+    c += char(9);
+    c += char(0x21); // HID descriptor
+    le16(c, 0x0111);
+    c += char(0);
+    c += char(1);
+    c += char(0x22); // one report descriptor
+    le16(c, reportDescriptor.size());
+    for (const char address : {char(0x81), char(0x01)}) {
+        c += char(7);
+        c += char(5);
+        c += address;
+        c += char(3); // interrupt
+        le16(c, 64);
+        c += char(1);
+    }
+    c[2] = char(c.size() & 0xFF);
+    c[3] = char(c.size() >> 8);
+    return d + c;
+}
+
 static QByteArray hex4(uint16_t value)
 {
     return QByteArray::number(value, 16).rightJustified(4, '0');
@@ -82,20 +140,31 @@ QByteArray Identity::record() const
     if (withUsbParent) {
         const QByteArray usb = usbDevicePath().mid(4).toLatin1();
         const QByteArray port = QByteArray::number(bus) + '-' + QByteArray::number(this->port);
+        const QByteArray node = usbNodePath().toLatin1();
+        const int minor = (bus - 1) * 128 + devnum - 1;
         r += "P: " + usb + "\n";
+        r += "N: " + node.mid(5) + "\n";
+        r += "E: DEVNAME=" + node + "\n";
         r += "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n";
+        r += "E: BUSNUM=" + node.mid(13, 3) + "\nE: DEVNUM=" + node.mid(17, 3) + "\n";
+        r += "E: MAJOR=189\nE: MINOR=" + QByteArray::number(minor) + "\n";
         r += "E: PRODUCT=" + QByteArray::number(vendorId, 16) + '/' + QByteArray::number(productId, 16) +
              "/100\n";
+        r += "A: dev=189:" + QByteArray::number(minor) + "\n";
         r += "A: idVendor=" + hex4(vendorId) + "\nA: idProduct=" + hex4(productId) + "\nA: bcdDevice=0100\n";
         r += "A: manufacturer=" + manufacturer + "\n";
         r += "A: product=" + name + "\n";
         r += "A: serial=" + serial + "\n";
         r += "A: busnum=" + QByteArray::number(bus) + "\nA: devnum=" + QByteArray::number(devnum) + "\n";
-        r += "A: speed=12\n\n";
+        r += "A: bConfigurationValue=1\nA: bNumConfigurations=1\nA: bNumInterfaces= 1\n";
+        r += "A: bDeviceClass=00\nA: bMaxPacketSize0=64\nA: version= 2.00\n";
+        r += "A: speed=12\n";
+        r += "H: descriptors=" + usbDescriptors().toHex().toUpper() + "\n\n";
 
         r += "P: " + usb + "/" + port + ":1.0\n";
         r += "E: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\n";
-        r += "A: bInterfaceNumber=00\nA: bInterfaceClass=03\n\n";
+        r += "A: bInterfaceNumber=00\nA: bInterfaceClass=03\nA: bInterfaceSubClass=00\n"
+             "A: bInterfaceProtocol=00\nA: bNumEndpoints=02\n\n";
     }
 
     r += "P: " + hidDevicePath().mid(4).toLatin1() + "\n";
@@ -123,6 +192,55 @@ QStringList Identity::paths() const
     if (withUsbParent)
         list << usbDevicePath() + QStringLiteral("/%1-%2:1.0").arg(bus).arg(port) << usbDevicePath();
     return list;
+}
+
+void removeFromTestbed(UMockdevTestbed* testbed, const Identity& identity)
+{
+    // The events device watchers act on: the hidraw node's and the USB device's (libusb drops it).
+    const QStringList paths = identity.paths();
+    umockdev_testbed_uevent(testbed, identity.sysfsPath().toLatin1().constData(), "remove");
+    if (identity.withUsbParent)
+        umockdev_testbed_uevent(testbed, identity.usbDevicePath().toLatin1().constData(), "remove");
+    for (const QString& path : paths)
+        umockdev_testbed_remove_device(testbed, path.toLatin1().constData());
+}
+
+namespace {
+void onUsbNodeConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer count)
+{
+    ++*static_cast<std::atomic<int>*>(count);
+}
+
+gboolean onUsbNodeIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer count)
+{
+    ++*static_cast<std::atomic<int>*>(count);
+    umockdev_ioctl_client_complete(client, -1, ENOTTY);
+    return TRUE;
+}
+} // namespace
+
+UsbNodeWatch::UsbNodeWatch(UMockdevTestbed* testbed, const QString& node, std::mutex* testbedMutex)
+    : testbed(testbed), node(node), testbedMutex(testbedMutex)
+{
+    handler = umockdev_ioctl_base_new();
+    g_signal_connect(handler, "client-connected", G_CALLBACK(onUsbNodeConnected), &count);
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onUsbNodeIoctl), &count);
+    OptionalLock lock(testbedMutex);
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed, node.toLocal8Bit().constData(), handler, &error)) {
+        qWarning("hidraw: cannot watch %s: %s", qPrintable(node), error ? error->message : "");
+        g_clear_error(&error);
+    }
+}
+
+UsbNodeWatch::~UsbNodeWatch()
+{
+    {
+        OptionalLock lock(testbedMutex);
+        umockdev_testbed_detach_ioctl(testbed, node.toLocal8Bit().constData(), nullptr);
+    }
+    g_signal_handlers_disconnect_by_data(handler, &count);
+    g_object_unref(handler);
 }
 
 // Copies bytes into the client's buffer behind the ioctl argument.

@@ -7,9 +7,12 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
+typedef struct _UMockdevTestbed UMockdevTestbed;
+typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
 typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 
 namespace hidraw {
@@ -48,7 +51,9 @@ struct Identity
     QByteArray serial;
     QByteArray manufacturer = "Quenvor";
     QByteArray reportDescriptor;
-    bool withUsbParent = true; // a usb_device ancestor: hidapi's vendor/product filter needs it
+    // A USB device (with its node and descriptors, so libusb lists it too) and its HID interface as
+    // ancestors, as a real wheel has; hidapi's vendor/product filter needs them.
+    bool withUsbParent = true;
     // The USB device is /sys/devices/pci0000:00/<controller>/usb<bus>/<bus>-<port>.
     QString controller = QStringLiteral("0000:00:1a.0");
     int bus = 3;
@@ -59,6 +64,10 @@ struct Identity
 
     QString devicePath() const;    // /dev/hidrawN
     QString usbDevicePath() const; // sysfs, with /sys
+    QString usbNodePath() const;   // /dev/bus/usb/BBB/DDD of the USB device
+    // Device descriptor and configuration of the USB device: one HID interface (class 3) with an
+    // interrupt IN and OUT endpoint, and no vendor-specific interface.
+    QByteArray usbDescriptors() const;
     QString hidDevicePath() const;
     QString sysfsPath() const; // the hidraw device
     // The devices to add with umockdev_testbed_add_from_string(): when withUsbParent the USB device and
@@ -66,6 +75,31 @@ struct Identity
     QByteArray record() const;
     // Sysfs paths of the devices of record(), children first (the order of removal).
     QStringList paths() const;
+};
+
+// Sends "remove" for the hidraw device and its USB device, and takes every device of
+// identity.record() out of the testbed, children first. The caller holds the testbed's mutex when
+// it is shared.
+void removeFromTestbed(UMockdevTestbed* testbed, const Identity& identity);
+
+// Watches the USB device node of a HID device. A wheel or its bootloader is reached through hidraw
+// only, so nothing should open this node: every open and every ioctl is counted (ioctls are refused
+// with ENOTTY).
+class UsbNodeWatch
+{
+public:
+    UsbNodeWatch(UMockdevTestbed* testbed, const QString& node, std::mutex* testbedMutex);
+    ~UsbNodeWatch();
+    UsbNodeWatch(const UsbNodeWatch&) = delete;
+    UsbNodeWatch& operator=(const UsbNodeWatch&) = delete;
+    int accesses() const { return count.load(); }
+
+private:
+    UMockdevTestbed* testbed;
+    QString node;
+    std::mutex* testbedMutex;
+    UMockdevIoctlBase* handler = nullptr;
+    std::atomic<int> count{0};
 };
 
 // Answers HIDIOCGRDESCSIZE, HIDIOCGRDESC, HIDIOCGRAWINFO and HIDIOCGRAWNAME; other requests get ENOTTY.

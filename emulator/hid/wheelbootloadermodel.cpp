@@ -67,6 +67,8 @@ WheelBootloaderModel::WheelBootloaderModel(UMockdevTestbed* testbed, const Optio
             g_clear_error(&error);
         }
     }
+    if (identity.withUsbParent)
+        usbNode = std::make_unique<hidraw::UsbNodeWatch>(testbed, identity.usbNodePath(), testbedMutex);
     worker = std::thread([this] { runTasks(); });
 }
 
@@ -83,8 +85,14 @@ WheelBootloaderModel::~WheelBootloaderModel()
         TestbedLock lock(testbedMutex);
         umockdev_testbed_detach_ioctl(testbed, devicePath().toLocal8Bit().constData(), nullptr);
     }
+    usbNode.reset();
     g_signal_handlers_disconnect_by_data(handler, this);
     g_object_unref(handler);
+}
+
+int WheelBootloaderModel::usbNodeAccesses() const
+{
+    return usbNode ? usbNode->accesses() : 0;
 }
 
 void WheelBootloaderModel::runTasks()
@@ -202,11 +210,8 @@ void WheelBootloaderModel::finishPendingRemoval()
 // mutex too when lockTestbed is false.
 void WheelBootloaderModel::removeFromTestbed(bool lockTestbed)
 {
-    const QStringList paths = identity.paths();
     TestbedLock lock(lockTestbed ? testbedMutex : nullptr);
-    umockdev_testbed_uevent(testbed, sysfsPath().toLatin1().constData(), "remove");
-    for (const QString& path : paths)
-        umockdev_testbed_remove_device(testbed, path.toLatin1().constData());
+    hidraw::removeFromTestbed(testbed, identity);
 }
 
 bool WheelBootloaderModel::isPresent() const

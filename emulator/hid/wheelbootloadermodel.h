@@ -20,6 +20,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -86,6 +87,9 @@ public:
     bool isPresent() const;
     QString devicePath() const; // "/dev/hidrawN"
     QString sysfsPath() const;  // the hidraw device in the testbed
+    // Opens of and ioctls on the node of its USB device (with a USB parent); a bootloader is reached
+    // through hidraw only, so this stays 0.
+    int usbNodeAccesses() const;
 
     // Faults apply to commands whose 1-based sequence number is greater than afterCommands and, when
     // onlyCode is not 0, whose code equals onlyCode.
@@ -122,6 +126,7 @@ private:
     hidraw::Identity identity;
     std::mutex* testbedMutex;
     UMockdevIoctlBase* handler = nullptr;
+    std::unique_ptr<hidraw::UsbNodeWatch> usbNode;
     QString fifoPath;
 
     // Serialises this model's own changes to the testbed (plug, removal).

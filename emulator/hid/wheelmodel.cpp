@@ -55,6 +55,7 @@ WheelModel::WheelModel(UMockdevTestbed* testbed, const Options& optionsIn, std::
             g_clear_error(&error);
         }
     }
+    usbNode = std::make_unique<hidraw::UsbNodeWatch>(testbed, identity.usbNodePath(), testbedMutex);
     worker = std::thread([this] { runTasks(); });
 }
 
@@ -72,8 +73,14 @@ WheelModel::~WheelModel()
         hidraw::OptionalLock lock(testbedMutex);
         umockdev_testbed_detach_ioctl(testbed, identity.devicePath().toLocal8Bit().constData(), nullptr);
     }
+    usbNode.reset();
     g_signal_handlers_disconnect_by_data(handler, this);
     g_object_unref(handler);
+}
+
+int WheelModel::usbNodeAccesses() const
+{
+    return usbNode->accesses();
 }
 
 QByteArray WheelModel::serialFor(int number)
@@ -137,9 +144,7 @@ void WheelModel::unplug()
 void WheelModel::removeFromTestbed(bool lockTestbed)
 {
     hidraw::OptionalLock lock(lockTestbed ? testbedMutex : nullptr);
-    umockdev_testbed_uevent(testbed, identity.sysfsPath().toLatin1().constData(), "remove");
-    for (const QString& path : identity.paths())
-        umockdev_testbed_remove_device(testbed, path.toLatin1().constData());
+    hidraw::removeFromTestbed(testbed, identity);
 }
 
 void WheelModel::finishPendingRemoval()

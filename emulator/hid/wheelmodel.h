@@ -109,6 +109,9 @@ public:
     QString devicePath() const;
     QString sysfsPath() const;
     QByteArray serial() const;
+    // Opens of and ioctls on the node of its USB device; a wheel is reached through hidraw only, so
+    // this stays 0.
+    int usbNodeAccesses() const;
     // 24 hex digits derived from a number (the default serial of the index).
     static QByteArray serialFor(int number);
 
@@ -178,6 +181,7 @@ private:
     std::mutex* testbedMutex;
     hidraw::Identity identity;
     UMockdevIoctlBase* handler = nullptr;
+    std::unique_ptr<hidraw::UsbNodeWatch> usbNode;
     QString fifoPath;
     std::unique_ptr<WheelBootloaderModel> bootloaderModel;
 

@@ -52,8 +52,10 @@ bool QVRUsb::open(int index)
         return false;
     }
     opened = device->open(index);
+    gone = false;
     if (!opened)
         error = device->lastError();
+    openNode = opened ? QString::fromStdString(device->deviceNode()) : QString();
     return opened;
 }
 
@@ -64,6 +66,14 @@ void QVRUsb::close()
         device->close();
         opened = false;
     }
+    gone = false;
+    openNode.clear();
+}
+
+void QVRUsb::deviceRemoved(const QString& node)
+{
+    if (opened && !openNode.isEmpty() && node == openNode)
+        gone = true;
 }
 
 bool QVRUsb::isUsb3() const
@@ -106,8 +116,11 @@ bool QVRUsb::transfer(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_
     } else {
         ok = ep->transferData(buffer, count);
     }
-    if (!ok)
+    if (!ok) {
         error = ep->lastError;
+        if (UsbDriverDevice::isNoDeviceError(error))
+            gone = true;
+    }
     if (moved)
         *moved = count;
     return ok;
@@ -145,7 +158,11 @@ bool QVRUsb::readSerialNumber(uint8_t* buffer)
 
 bool QVRUsb::resetFX3()
 {
-    return sendVendorRequest(ReqResetFX3, 0, 0, 0, nullptr, 0);
+    // The controller reboots and comes back as a new device: this handle is done with.
+    const bool ok = sendVendorRequest(ReqResetFX3, 0, 0, 0, nullptr, 0);
+    if (ok)
+        gone = true;
+    return ok;
 }
 
 int QVRUsb::lastError() const

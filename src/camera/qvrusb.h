@@ -77,6 +77,14 @@ public:
     bool open(int index);
     void close();
     bool isOpen() const { return opened; }
+    // True once the open camera is known to have left the bus: a request was answered "no device",
+    // its node was reported removed, or it was told to reset. Its handle then stays dead even when
+    // the camera comes back on the same port, so the Camera tab closes it and opens it afresh.
+    // Cleared by open and close.
+    bool isGone() const { return gone.load(); }
+    // A device node the system reports removed (GUI thread): marks the camera gone when it is the
+    // open camera's node.
+    void deviceRemoved(const QString& node);
     bool isUsb3() const;
 
     bool sendVendorRequest(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_t toHost,
@@ -129,6 +137,8 @@ private:
     std::unique_ptr<UsbDriverDevice> device;
     mutable QMutex mutex;
     bool opened = false;
+    std::atomic<bool> gone{false};
+    QString openNode; // the open device's node; set and read on the GUI thread
     int error = 0;
     std::function<void(uint8_t)> progressObserver;
     std::function<void(uint8_t, int64_t)> requestObserver;

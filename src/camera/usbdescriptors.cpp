@@ -152,6 +152,22 @@ bool parseConfiguration(const uint8_t* bytes, size_t size, bool withCompanions, 
     return true;
 }
 
+bool isCameraClassConfiguration(const UsbConfigInfo& config)
+{
+    return std::any_of(config.interfaces.begin(), config.interfaces.end(),
+                       [](const UsbInterfaceInfo& i) { return i.interfaceClass == VendorSpecificClass; });
+}
+
+bool isCameraClassDescriptors(const uint8_t* bytes, size_t size)
+{
+    UsbDeviceDescriptor device;
+    if (!decodeDevice(bytes, size, device) || bytes[0] > size)
+        return false;
+    UsbConfigInfo config;
+    return parseConfiguration(bytes + bytes[0], size - bytes[0], false, nullptr, config) &&
+           isCameraClassConfiguration(config);
+}
+
 bool parseBos(const uint8_t* bytes, size_t size, BosCapabilities& out)
 {
     if (!bytes || size < 5 || bytes[0] < 5 || bytes[1] != BosType)

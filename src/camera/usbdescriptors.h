@@ -26,6 +26,7 @@ enum Type : uint8_t
 };
 
 constexpr uint16_t EnglishUs = 0x0409;
+constexpr uint8_t VendorSpecificClass = 0xFF;
 
 // 18-byte device descriptor. False (and `out` untouched) when too short or of another type.
 bool decodeDevice(const uint8_t* bytes, size_t size, UsbDeviceDescriptor& out);
@@ -51,6 +52,16 @@ inline uint16_t le16(const uint8_t* bytes, size_t offset)
 // or past the end) ends the walk. False when the header is not a configuration descriptor.
 bool parseConfiguration(const uint8_t* bytes, size_t size, bool withCompanions, void* deviceHandle,
                         UsbConfigInfo& out);
+
+// The camera class where no camera driver decides it (Linux, macOS): a device belongs to it only when
+// its configuration has a vendor-specific interface, as an FX3 camera (and an FX3 without camera
+// firmware) has. A filter wheel and its bootloader offer HID interfaces only, so they are never
+// taken for cameras.
+bool isCameraClassConfiguration(const UsbConfigInfo& config);
+
+// The same rule on raw descriptors as the kernel caches them (the sysfs `descriptors` attribute):
+// the device descriptor followed by the configuration descriptors; the first configuration counts.
+bool isCameraClassDescriptors(const uint8_t* bytes, size_t size);
 
 // Device capabilities kept from a BOS descriptor, each as its raw descriptor bytes (empty when
 // absent).

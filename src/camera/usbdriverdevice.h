@@ -235,6 +235,9 @@ public:
     // Facts read by the last successful open.
     const std::string& devicePath() const { return path; } // identity while the device stays plugged in
     const std::string& deviceName() const { return name; } // 8-bit display name
+    // The device's node where the system has one (/dev/bus/usb/BBB/DDD with libusb on Linux), as
+    // remove events name it; empty otherwise.
+    const std::string& deviceNode() const { return node; }
     uint16_t vendorId() const { return descriptor.idVendor; }
     uint16_t productId() const { return descriptor.idProduct; }
     bool isHighSpeed() const { return highSpeed; }
@@ -265,6 +268,7 @@ private:
     uint8_t index = 0;
     std::string path;
     std::string name;
+    std::string node;
     UsbDeviceDescriptor descriptor;
     uint16_t languageId = 0;
     std::string manufacturerString, productString, serialString; // UTF-8

@@ -1,10 +1,12 @@
 // libusb-1.0 backend of UsbDriverDevice.
 //
 // The driver's class: without the chip vendor's driver there is no interface class to ask for, so
-// the class is the set of devices that driver would be bound to, recognised by vendor id from the
-// descriptors libusb caches (no device is opened to find out): Quenvor's cameras (0xA0A0) and the
-// FX3 chip vendor's own devices (0x04B4, e.g. an FX3 that has not loaded camera firmware). Nothing
-// else is ever opened. QVRUsb keeps only the 0xA0A0 devices.
+// the class is the set of devices that driver would be bound to, recognised from the descriptors
+// libusb caches (no device is opened to find out): Quenvor's cameras (0xA0A0) and the FX3 chip
+// vendor's own devices (0x04B4, e.g. an FX3 that has not loaded camera firmware), each only with a
+// vendor-specific interface. Quenvor's filter wheels and their bootloader share the vendor id but
+// offer HID interfaces only: they are left out. Nothing else is ever opened. QVRUsb keeps only the
+// 0xA0A0 devices.
 //
 // Driver indices follow the devices sorted by bus number and port path, so the same set of devices
 // gives the same indices in deviceCount and open. devicePath is "usb:<bus>-<port path>" (for
@@ -56,8 +58,26 @@ bool inDriverClass(libusb_device* device)
     libusb_device_descriptor desc;
     if (libusb_get_device_descriptor(device, &desc) != 0)
         return false;
-    return std::find(std::begin(DriverClassVendors), std::end(DriverClassVendors), desc.idVendor) !=
-           std::end(DriverClassVendors);
+    if (std::find(std::begin(DriverClassVendors), std::end(DriverClassVendors), desc.idVendor) ==
+        std::end(DriverClassVendors))
+        return false;
+    // From the configuration libusb caches: nothing is sent to the device to decide.
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_config_descriptor(device, 0, &config) != 0)
+        return false;
+    UsbConfigInfo info;
+    for (int i = 0; i < config->bNumInterfaces; ++i) {
+        const libusb_interface& iface = config->interface[i];
+        for (int a = 0; a < iface.num_altsetting; ++a) {
+            UsbInterfaceInfo ii;
+            ii.number = iface.altsetting[a].bInterfaceNumber;
+            ii.alternateSetting = iface.altsetting[a].bAlternateSetting;
+            ii.interfaceClass = iface.altsetting[a].bInterfaceClass;
+            info.interfaces.push_back(std::move(ii));
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return UsbDescriptors::isCameraClassConfiguration(info);
 }
 
 // The devices of the driver's class in driver index order, each referenced once.
@@ -291,6 +311,7 @@ void UsbDriverDevice::close()
     descriptor = UsbDeviceDescriptor();
     path.clear();
     name.clear();
+    node.clear();
     languageId = 0;
     manufacturerString.clear();
     productString.clear();
@@ -325,6 +346,12 @@ bool UsbDriverDevice::open(int deviceIndex)
     }
     index = uint8_t(deviceIndex);
     path = pathOf(entry);
+#ifdef __linux__
+    char nodeName[32];
+    std::snprintf(nodeName, sizeof nodeName, "/dev/bus/usb/%03u/%03u", unsigned(entry.bus),
+                  unsigned(entry.address));
+    node = nodeName;
+#endif
 
     libusb_device_descriptor desc;
     libusb_get_device_descriptor(device, &desc); // cached by libusb, cannot fail since 1.0.16

@@ -115,6 +115,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     // Device changes outside Windows arrive through a udev monitor; on Windows through nativeEvent.
     deviceWatcher = new DeviceWatcher(this);
     connect(deviceWatcher, &DeviceWatcher::deviceChanged, this, &MainWindow::toTellScanDevice);
+    // A camera whose node went is closed by the next scan, even if it is back on the same port by then.
+    connect(deviceWatcher, &DeviceWatcher::deviceRemoved, this,
+            [this](const QString& node) { camera->deviceRemoved(node); });
 
     loadSettings();
 

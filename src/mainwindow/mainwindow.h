@@ -138,6 +138,8 @@ private:
     int scanZWBootloader();
     void writeZWFirmwareItems();
     void releaseFirmwareImage();
+    // The box for a firmware file whose image the bootloader writer would refuse.
+    void showFirmwareFileError();
     // Leaves the busy state after an unsuccessful bootloader scan.
     void recoverFromBootloaderScan();
 
@@ -199,6 +201,9 @@ private:
     QByteArray fwData;
     int totalCommandCount = 0;
     QFuture<void> wheelTask;
+    // While the firmware file is parsed (Write FW is off), and the state Write FW takes afterwards.
+    bool wheelFileParsing = false;
+    bool writeButtonAfterParse = false;
 
 public:
     // Wait before each bootloader scan; tests may shorten it.

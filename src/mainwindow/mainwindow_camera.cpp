@@ -33,13 +33,13 @@ void MainWindow::listCameras()
     } else {
         ui->comboBoxCameras->setCurrentIndex(0);
     }
-    appendLog(tr("Detect %1 Camera(s)...").arg(cameraCount));
-
-    // A camera this user may not open is not listed at all: say why, once per cause.
+    // A camera this user may not open is not listed at all: say why, once per cause, before the
+    // count, which stays the scan's last line.
     const QString hint = cameraScanPermissionHint();
     if (!hint.isEmpty() && hint != lastCameraScanHint)
         appendLog(hint);
     lastCameraScanHint = hint;
+    appendLog(tr("Detect %1 Camera(s)...").arg(cameraCount));
 }
 
 void MainWindow::openSelectedCamera()
@@ -61,13 +61,17 @@ void MainWindow::openSelectedCamera()
     if (path != currentCameraPath && camera->isOpen()) {
         appendLog(tr("Close QVR Camera(%1):!").arg(currentCameraPath));
         camera->close();
+    } else if (camera->isOpen() && camera->isGone()) {
+        // Same port, but the camera left the bus since it was opened (cable drop, reset): its handle
+        // is dead, so open the camera that is there now.
+        camera->close();
     }
     if (!camera->isOpen()) {
         if (!camera->open(list.indices.value(i))) {
-            appendLog(tr("ERROR: Open %1 failed!").arg(ui->comboBoxCameras->currentText()));
             const QString hint = cameraPermissionHint(path);
             if (!hint.isEmpty())
                 appendLog(hint);
+            appendLog(tr("ERROR: Open %1 failed!").arg(ui->comboBoxCameras->currentText()));
             return;
         }
         currentCameraPath = path;

@@ -47,7 +47,9 @@ WheelInfo* MainWindow::currentWheel() const
 void MainWindow::setWheelControlsEnabled(bool enabled)
 {
     ui->pushButtonResetZW->setEnabled(enabled);
-    ui->pushButtonWriteFW_ZW->setEnabled(enabled);
+    // While a firmware file is parsed, Write FW stays off and takes this state afterwards.
+    writeButtonAfterParse = enabled;
+    ui->pushButtonWriteFW_ZW->setEnabled(enabled && !wheelFileParsing);
     ui->comboBoxGotoPosition->setEnabled(enabled);
     ui->checkBoxOneWay->setEnabled(enabled);
     ui->pushButton_ReadMotorInfo->setEnabled(enabled);
@@ -76,18 +78,20 @@ void MainWindow::scanZW()
         else
             delete wheel;
     }
-    appendLog(tr("Detect %1 Wheel(s)...").arg(wheelList.size()));
     if (wheelList.size() < count) {
         const QString hint = wheelPermissionHint();
         if (!hint.isEmpty())
             appendLog(hint);
     }
+    appendLog(tr("Detect %1 Wheel(s)...").arg(wheelList.size()));
 
     QStringList items;
     int remembered = -1;
     for (int i = 0; i < wheelList.size(); ++i) {
         const WheelInfo* wheel = wheelList[i];
-        items << QStringLiteral("%1 (ID:%2)").arg(fixedText(wheel->Name, sizeof wheel->Name)).arg(wheel->ID);
+        // One arg() for both: a '%' in the name must not take the id's place.
+        items << QStringLiteral("%1 (ID:%2)")
+                     .arg(fixedText(wheel->Name, sizeof wheel->Name), QString::number(wheel->ID));
         if (fixedText(wheel->SN, sizeof wheel->SN) == selectedWheelSN)
             remembered = i;
     }
@@ -148,11 +152,11 @@ void MainWindow::openSelectedZW()
     if (state == ZW_STATE_CLOSED) {
         const int status = QVROpenZW(id);
         if (status != 0) {
-            appendLog(
-                tr("ERROR: Open Filter Wheel Failed!!!, Please replug it! Code: %1").arg(errorText(status)));
             const QString hint = wheelPermissionHint();
             if (!hint.isEmpty())
                 appendLog(hint);
+            appendLog(
+                tr("ERROR: Open Filter Wheel Failed!!!, Please replug it! Code: %1").arg(errorText(status)));
             return;
         }
     }

@@ -5,11 +5,14 @@
 #include "devizuvezwritefwobject.h"
 #include "hexparser.h"
 #include "permissionhint.h"
+#include "wheelimagerules.h"
 
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QtConcurrent>
@@ -35,7 +38,27 @@ void MainWindow::releaseFirmwareImage()
 bool MainWindow::parseZWFirmwareFile()
 {
     releaseFirmwareImage();
-    const HexParseResult result = parseHexFile(ui->lineEditFWFilePath_ZW->text());
+    // Parsed on the thread pool while the window goes on: the largest file taken costs tens of
+    // milliseconds, which would stall the window. Write FW is off meanwhile, so it cannot be pressed
+    // twice; the parse itself touches nothing of the window.
+    const QPointer<MainWindow> self(this);
+    wheelFileParsing = true;
+    writeButtonAfterParse = ui->pushButtonWriteFW_ZW->isEnabled();
+    ui->pushButtonWriteFW_ZW->setEnabled(false);
+    QFutureWatcher<HexParseResult> watcher;
+    QEventLoop loop;
+    connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run(parseHexFile, ui->lineEditFWFilePath_ZW->text()));
+    if (!watcher.isFinished())
+        loop.exec();
+    if (!self)
+        return false; // the window went while it waited
+    wheelFileParsing = false;
+    ui->pushButtonWriteFW_ZW->setEnabled(writeButtonAfterParse);
+    if (!watcher.isFinished())
+        return false; // the application is quitting: its event loops were told to end
+
+    const HexParseResult result = watcher.result();
     hexRecords = result.records;
     if (result.ok()) {
         fwStartAddress = result.startAddress;
@@ -66,20 +89,11 @@ void MainWindow::on_pushButtonSelectFW_ZW_clicked()
 bool MainWindow::checkZWFirmwareVersion()
 {
     const QString name = QFileInfo(ui->lineEditFWFilePath_ZW->text()).fileName();
-    QString version;
-    int match = name.indexOf(QLatin1String("_v"));
-    if (match < 0)
-        match = name.indexOf(QLatin1String("-v"));
-    if (match >= 0) {
-        const int end = name.indexOf(QLatin1String(".hex"), match + 2);
-        if (end >= 0)
-            version = name.mid(match + 2, end - match - 2);
-    }
+    const QString version = wheelFirmwareFileVersion(name);
     appendLog(QStringLiteral("fwName:") + name);
     appendLog(QStringLiteral("fwName version:") + version);
 
-    const bool compatible =
-        !version.isEmpty() && !wheelFirmwareVersion.isEmpty() && version.at(0) == wheelFirmwareVersion.at(0);
+    const bool compatible = isWheelFirmwareCompatible(version, wheelFirmwareVersion);
     if (!compatible) {
         appendLog(tr("wheel firmware version NOT compatibilty!"));
         QMessageBox::warning(
@@ -114,10 +128,10 @@ int MainWindow::scanZWBootloader()
     }
     zwWriter = new DevizuvEZWriteFWObject(0);
     if (!zwWriter->Open()) {
-        appendLog(tr("ERROR: Open ZW bootloader failed!"));
         const QString hint = bootloaderPermissionHint(QString::fromLocal8Bit(zwWriter->GetBootloadPath()));
         if (!hint.isEmpty())
             appendLog(hint);
+        appendLog(tr("ERROR: Open ZW bootloader failed!"));
         return -1;
     }
     if (!zwWriter->SetFirmwareData(fwStartAddress, reinterpret_cast<const uint8_t*>(fwData.constData()),
@@ -132,6 +146,12 @@ int MainWindow::scanZWBootloader()
     return 1;
 }
 
+void MainWindow::showFirmwareFileError()
+{
+    QMessageBox::critical(this, tr("The Firmware File Error"),
+                          tr("Wrong firmware file(*.hex), can not write to wheel."), QMessageBox::Ok);
+}
+
 void MainWindow::recoverFromBootloaderScan()
 {
     ui->comboBoxZWList->setEnabled(true);
@@ -142,6 +162,8 @@ void MainWindow::recoverFromBootloaderScan()
 
 void MainWindow::on_pushButtonWriteFW_ZW_clicked()
 {
+    if (wheelFileParsing)
+        return; // a scan may have enabled the button again while the file is parsed
     if (ui->comboBoxZWList->count() == 0) {
         appendLog(tr("ERROR: no wheels!"));
         return;
@@ -159,8 +181,19 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
         return;
 
     appendLog(tr("Reading and parsing the firmware file, please wait...."));
+    const bool wasVisible = isVisible();
     if (!parseZWFirmwareFile())
         return;
+    if (wasVisible && !isVisible())
+        return; // the window was closed while the file was parsed
+    // The writer's own rules, applied while the wheel still runs its firmware: an image it would
+    // refuse must not send the wheel to its bootloader.
+    const QString problem = wheelImageProblem(fwStartAddress, fwSize);
+    if (!problem.isEmpty()) {
+        appendLog(problem);
+        showFirmwareFileError();
+        return;
+    }
     if (!notShowWarningZW && !showZWRiskWarning())
         return;
 
@@ -219,8 +252,7 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
             return;
         }
         if (found == -2) {
-            QMessageBox::critical(this, tr("The Firmware File Error"),
-                                  tr("Wrong firmware file(*.hex), can not write to wheel."), QMessageBox::Ok);
+            showFirmwareFileError();
             recoverFromBootloaderScan();
             return;
         }

@@ -1,5 +1,6 @@
 #include "devicewatcher.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 
 #ifdef Q_OS_LINUX
@@ -40,7 +41,13 @@ void DeviceWatcher::readEvents()
 #ifdef Q_OS_LINUX
     // Drain the socket: one signal per uevent received.
     while (struct udev_device* device = udev_monitor_receive_device(monitor)) {
+        const char* action = udev_device_get_action(device);
+        const char* node = udev_device_get_devnode(device);
+        const QString removed =
+            action && node && qstrcmp(action, "remove") == 0 ? QFile::decodeName(node) : QString();
         udev_device_unref(device);
+        if (!removed.isEmpty())
+            emit deviceRemoved(removed);
         emit deviceChanged();
     }
 #endif

@@ -19,6 +19,8 @@ public:
 signals:
     // Once per uevent, unfiltered.
     void deviceChanged();
+    // For a "remove" uevent that names a device node, just before its deviceChanged.
+    void deviceRemoved(const QString& node);
 
 private:
     void readEvents();

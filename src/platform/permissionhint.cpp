@@ -1,5 +1,7 @@
 #include "permissionhint.h"
 
+#include "usbdescriptors.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
@@ -185,6 +187,34 @@ QStringList usbDeviceNodes(uint16_t vendorId)
     return nodes;
 }
 
+QStringList cameraDeviceNodes()
+{
+    QStringList nodes;
+    Udev udev;
+    if (!udev.context)
+        return nodes;
+    forEachUsbDevice(udev.context, [&](struct udev_device* device) {
+        const char* vendor = udev_device_get_sysattr_value(device, "idVendor");
+        bool ok = false;
+        if (!vendor || QByteArray(vendor).trimmed().toUInt(&ok, 16) != 0xA0A0 || !ok)
+            return false;
+        // The descriptors the kernel caches, read as a file: the attribute is binary.
+        QFile file(QFile::decodeName(udev_device_get_syspath(device)) + QLatin1String("/descriptors"));
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray bytes = file.read(65536);
+        if (!UsbDescriptors::isCameraClassDescriptors(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                                      size_t(bytes.size())))
+            return false;
+        const QString node = nodeOf(device);
+        if (!node.isEmpty())
+            nodes.append(node);
+        return false;
+    });
+    std::sort(nodes.begin(), nodes.end());
+    return nodes;
+}
+
 QStringList hidrawNodes(uint16_t vendorId, int productId)
 {
     QStringList nodes;
@@ -231,6 +261,11 @@ QStringList usbDeviceNodes(uint16_t)
     return QStringList();
 }
 
+QStringList cameraDeviceNodes()
+{
+    return QStringList();
+}
+
 QStringList hidrawNodes(uint16_t, int)
 {
     return QStringList();
@@ -245,7 +280,7 @@ QString cameraPermissionHint(const QString& cameraPath)
 
 QString cameraScanPermissionHint()
 {
-    return permissionHintForNodes(usbDeviceNodes(0xA0A0));
+    return permissionHintForNodes(cameraDeviceNodes());
 }
 
 QString bootloaderPermissionHint(const QString& hidPath)

@@ -25,6 +25,11 @@ QString usbDeviceNode(const QString& cameraPath);
 // /dev/bus/usb/BBB/DDD nodes of the present USB devices of a vendor, sorted by name.
 QStringList usbDeviceNodes(uint16_t vendorId);
 
+// /dev/bus/usb/BBB/DDD nodes of the present USB devices the camera scan takes for cameras: vendor
+// 0xA0A0 with a vendor-specific interface (so neither a filter wheel nor its bootloader), decided
+// from the descriptors the kernel caches. Sorted by name.
+QStringList cameraDeviceNodes();
+
 // /dev/hidrawN nodes of the present HID devices of a vendor (and product, unless productId < 0),
 // sorted by name.
 QStringList hidrawNodes(uint16_t vendorId, int productId = -1);
@@ -33,8 +38,8 @@ QStringList hidrawNodes(uint16_t vendorId, int productId = -1);
 // Camera: the path from the camera list (QVRUsb::cameraList().paths).
 QString cameraPermissionHint(const QString& cameraPath);
 // Camera scan: the camera enumeration opens each device to read its name, so a camera the user may
-// not open is not listed at all and no open failure ever follows. This names the first Quenvor
-// (0xA0A0) USB device whose node is closed to the user.
+// not open is not listed at all and no open failure ever follows. This names the first camera
+// (cameraDeviceNodes) whose node is closed to the user.
 QString cameraScanPermissionHint();
 // Wheel bootloader: the hidraw path hidapi reports (DevizuvEZWriteFWObject::GetBootloadPath()).
 QString bootloaderPermissionHint(const QString& hidPath);

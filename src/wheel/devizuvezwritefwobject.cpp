@@ -12,8 +12,7 @@ namespace {
 constexpr int ReplyTimeoutMs = 200;
 constexpr int PageSize = 1024;
 constexpr int PageCount = 45;
-constexpr int BlockSize = 32;
-constexpr uint32_t MaxImageSize = DevizuvEZWriteFWObject::FlashImageSize - BlockSize; // 46048
+constexpr int BlockSize = int(DevizuvEZWriteFWObject::WriteBlockSize);
 
 constexpr uint8_t CmdVersion = 0x11;
 constexpr uint8_t CmdName = 0x12;
@@ -137,7 +136,7 @@ bool DevizuvEZWriteFWObject::Close()
 
 bool DevizuvEZWriteFWObject::SetFirmwareData(uint32_t start, const uint8_t* data, uint32_t size)
 {
-    if (size > MaxImageSize || (start & 0xFFFF) != 0x4000 || (size > 0 && !data))
+    if (size > MaxImageSize || (start & 0xFFFF) != StartAddressLowHalf || (size > 0 && !data))
         return false;
     startAddress = start;
     memset(flashImage, 0xFF, FlashImageSize);

@@ -17,6 +17,11 @@ public:
     static constexpr uint16_t ProductId = 0xF000;
     static constexpr int ReportSize = 48;
     static constexpr uint32_t FlashImageSize = 0xB400; // 45 pages of 1024 bytes
+    static constexpr uint32_t WriteBlockSize = 32;     // image bytes per write command
+    // What SetFirmwareData accepts: at most MaxImageSize bytes (the last block is padded with 0xFF
+    // from inside the flash image), starting at an address whose low 16 bits are StartAddressLowHalf.
+    static constexpr uint32_t MaxImageSize = FlashImageSize - WriteBlockSize; // 46048
+    static constexpr uint32_t StartAddressLowHalf = 0x4000;
     static constexpr int PathTableSize = 8;
 
     // Enumerates bootloaders into the path table; returns how many paths it holds (at most 8).

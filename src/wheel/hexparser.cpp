@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -42,22 +43,25 @@ HexParseResult failed(HexParseResult result, HexParseError error, int line)
 
 } // namespace
 
-HexParseResult parseHexFile(const QString& path)
+HexParseResult parseHexData(const QByteArray& contents)
 {
     HexParseResult result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return failed(std::move(result), HexParseError::OpenError, 0);
-
     int lineNumber = 0;
     bool endOfFile = false;
     int extendedAddressRecords = 0;
     int imageSize = 0;
-    while (!file.atEnd()) {
+    const int size = contents.size();
+    for (int pos = 0; pos < size;) {
         ++lineNumber;
-        QByteArray line = file.readLine();
-        if (line.endsWith('\n'))
-            line.chop(1);
+        // One line without its LF or CR LF; a final line end makes no further line.
+        int end = contents.indexOf('\n', pos);
+        const int next = end < 0 ? size : end + 1;
+        if (end < 0)
+            end = size;
+        else if (end > pos && contents.at(end - 1) == '\r')
+            --end;
+        const QByteArray line = QByteArray::fromRawData(contents.constData() + pos, end - pos);
+        pos = next;
         if (endOfFile)
             return failed(std::move(result), HexParseError::EndLineError, lineNumber);
 
@@ -100,7 +104,6 @@ HexParseResult parseHexFile(const QString& path)
             imageSize += record.length;
         result.records.append(std::move(record));
     }
-    file.close();
 
     // Exactly one type-04 record, and it must be the first one, carry the upper address half and be
     // followed by the record that gives the lower half.
@@ -117,6 +120,32 @@ HexParseResult parseHexFile(const QString& path)
             result.image.append(records.at(i).data);
     }
     return result;
+}
+
+HexParseResult parseHexFile(const QString& path)
+{
+    HexParseResult result;
+    // Only a regular file: opening a FIFO can block, and a device may never end.
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return failed(std::move(result), HexParseError::OpenError, 0);
+    if (info.size() > MaxHexFileSize) {
+        result.fileSize = info.size();
+        return failed(std::move(result), HexParseError::FileTooLarge, 0);
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return failed(std::move(result), HexParseError::OpenError, 0);
+    // One byte past the limit is enough to refuse a file that grew since its size was taken.
+    const QByteArray contents = file.read(MaxHexFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return failed(std::move(result), HexParseError::OpenError, 0);
+    if (contents.size() > MaxHexFileSize) {
+        result.fileSize = qMax(file.size(), qint64(contents.size()));
+        return failed(std::move(result), HexParseError::FileTooLarge, 0);
+    }
+    file.close();
+    return parseHexData(contents);
 }
 
 QString hexParseLogText(const HexParseResult& result)
@@ -145,6 +174,13 @@ QString hexParseLogText(const HexParseResult& result)
     case HexParseError::ImageError:
         return QCoreApplication::translate("MainWindow",
                                            "Parse firmware file errorr: PARSE_FORMAT_ERROR!!! Code: 04");
+    case HexParseError::FileTooLarge:
+        return QCoreApplication::translate(
+                   "MainWindow",
+                   "Parse firmware file error: PARSE_SIZE_ERROR!!! The file has %1 bytes, a wheel firmware "
+                   "file has at most %2 bytes.")
+            .arg(result.fileSize)
+            .arg(MaxHexFileSize);
     }
     return QString();
 }

@@ -10,7 +10,12 @@
 #include <QByteArray>
 #include <QString>
 #include <QVector>
+#include <QtGlobal>
 #include <cstdint>
+
+// Largest wheel firmware file taken (1 MiB); a real wheel image in HEX is about 130 KB. A larger
+// file is refused from its size, before anything is read.
+constexpr qint64 MaxHexFileSize = 1048576;
 
 struct HexRecord
 {
@@ -29,7 +34,8 @@ enum class HexParseError
     FormatError,     // missing colon, missing or non-hex field
     DataLengthError, // data text of odd length or not twice the byte count
     ChecksumError,   // checksum mismatch
-    ImageError       // not exactly one leading type-04 record, or nothing to build an image from
+    ImageError,      // not exactly one leading type-04 record, or nothing to build an image from
+    FileTooLarge     // the file holds more than MaxHexFileSize bytes; nothing of it was parsed
 };
 
 struct HexParseResult
@@ -39,11 +45,17 @@ struct HexParseResult
     QVector<HexRecord> records; // every accepted record in file order (also those before an error)
     uint32_t startAddress = 0;  // 0 on failure
     QByteArray image;           // empty on failure
+    qint64 fileSize = 0;        // size of a file refused as too large
 
     bool ok() const { return error == HexParseError::None; }
 };
 
-// Reads and checks a HEX file and builds the flat image. Stops at the first error.
+// Checks HEX text held in memory and builds the flat image. Stops at the first error. Lines end with
+// LF or CR LF.
+HexParseResult parseHexData(const QByteArray& contents);
+
+// Opens a HEX file, refuses it when it is larger than MaxHexFileSize or not a regular file, reads it
+// and parses it with parseHexData.
 HexParseResult parseHexFile(const QString& path);
 
 // The one log line that reports a parse result (translated in the "MainWindow" context).

@@ -396,6 +396,11 @@ void TestCameraDevice::openOnOpenObjectSendsNothing()
     QVERIFY(camera.readFirmwareVersion(v));
     QCOMPARE(int(testbed->requests(first).size()), 1);
     QVERIFY(testbed->requests(second).empty());
+    // The removal of the other camera's node leaves this one be; its own marks it gone.
+    camera.deviceRemoved(QString::fromStdString(testbed->devNode(second)));
+    QVERIFY(!camera.isGone());
+    camera.deviceRemoved(QString::fromStdString(testbed->devNode(first)));
+    QVERIFY(camera.isGone());
 }
 
 void TestCameraDevice::closedObjectSendsNothing()
@@ -727,6 +732,7 @@ void TestCameraDevice::faults()
     QCOMPARE(got, result);
     QCOMPARE(int(value), progress);
     QVERIFY(t.elapsed() < 3000);
+    QVERIFY(!camera.isGone()); // a refused or unanswered request is no departure
     // Nothing after the failing request.
     const auto log = testbed->requests(id);
     QVERIFY(!log.empty());
@@ -801,10 +807,12 @@ void TestCameraDevice::unplugMidWrite()
     QVERIFY(t.elapsed() < 3000);
     QVERIFY(!testbed->isPlugged(id));
     QVERIFY(camera.isOpen()); // stays open until the caller closes it
+    QVERIFY(camera.isGone()); // the failed write's "no device" told so
     uint8_t v = 0;
     QVERIFY(!camera.readFirmwareVersion(v));
     QVERIFY(UsbDriverDevice::isNoDeviceError(camera.lastError()));
     camera.close();
+    QVERIFY(!camera.isGone());
     cameras.removeAll(id);
 }
 

@@ -3,12 +3,15 @@
 #include "emulator.h"
 #include "permissionhint.h"
 #include "qvrusb.h"
+#include "usbdriverdevice.h"
 #include "wheelbootloadermodel.h"
+#include "wheelmodel.h"
 
 #include <QElapsedTimer>
 #include <QThread>
 #include <QtTest>
 
+#include <libusb.h>
 #include <unistd.h>
 
 using namespace flashwick::emu;
@@ -22,9 +25,12 @@ private slots:
     void cameraNodeFromListPath();
     void hidrawNodesByVendorAndProduct();
     void deniedCameraGetsScanHint();
+    void onlyCameraClassDevices_data();
+    void onlyCameraClassDevices();
 
 private:
     bool waitForCameras(int count);
+    bool libusbSees(const QList<QPair<uint16_t, uint16_t>>& devices);
 
     std::unique_ptr<Testbed> testbed;
     QList<DeviceId> plugged;
@@ -135,6 +141,103 @@ void TestDeviceNodes::deniedCameraGetsScanHint()
              QStringLiteral(
                  "Permission denied on %1: install 60-flashwick.rules (see README) and re-plug the device.")
                  .arg(node));
+}
+
+// True once libusb lists every vendor:product pair (libusb learns of devices from uevents).
+bool TestDeviceNodes::libusbSees(const QList<QPair<uint16_t, uint16_t>>& devices)
+{
+    static libusb_context* context = [] {
+        libusb_context* c = nullptr;
+        return libusb_init(&c) == 0 ? c : nullptr;
+    }();
+    if (!context)
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        libusb_device** list = nullptr;
+        const ssize_t n = libusb_get_device_list(context, &list);
+        int found = 0;
+        for (const auto& wanted : devices) {
+            for (ssize_t i = 0; i < n; ++i) {
+                libusb_device_descriptor d;
+                if (libusb_get_device_descriptor(list[i], &d) == 0 && d.idVendor == wanted.first &&
+                    d.idProduct == wanted.second) {
+                    ++found;
+                    break;
+                }
+            }
+        }
+        libusb_free_device_list(list, 1);
+        if (found == devices.size())
+            return true;
+        if (timer.elapsed() > 5000)
+            return false;
+        QThread::msleep(20);
+    }
+}
+
+void TestDeviceNodes::onlyCameraClassDevices_data()
+{
+    QTest::addColumn<bool>("camera");
+    QTest::addColumn<bool>("wheel");
+    QTest::addColumn<bool>("bootloader");
+    QTest::addColumn<bool>("fx3");
+    QTest::newRow("wheel") << false << true << false << false;
+    QTest::newRow("bootloader") << false << false << true << false;
+    QTest::newRow("camera, wheel and bootloader") << true << true << true << false;
+    QTest::newRow("FX3 without camera firmware, wheel") << false << true << false << true;
+}
+
+// A wheel and its bootloader share the cameras' vendor id and sit on the USB bus too, but offer HID
+// interfaces only: the camera enumeration, the transport's device count and the permission hint
+// leave them out without sending them anything. An FX3 that has not loaded camera firmware
+// (0x04B4, vendor-specific interface) is still in the transport's class.
+void TestDeviceNodes::onlyCameraClassDevices()
+{
+    QFETCH(bool, camera);
+    QFETCH(bool, wheel);
+    QFETCH(bool, bootloader);
+    QFETCH(bool, fx3);
+    WheelModel::Options options;
+    options.hidrawIndex = 20;
+    WheelModel wheelModel(testbed->raw(), options, &testbed->rawMutex());
+    QList<QPair<uint16_t, uint16_t>> expected;
+    if (wheel) {
+        QVERIFY(wheelModel.plug());
+        expected << qMakePair(uint16_t(0xA0A0), uint16_t(0xF001));
+    }
+    if (bootloader) {
+        QVERIFY(wheelModel.bootloader().plug());
+        expected << qMakePair(uint16_t(0xA0A0), uint16_t(0xF000));
+    }
+    QStringList cameraNodes;
+    if (camera) {
+        const DeviceId id = testbed->addCamera();
+        plugged << id;
+        cameraNodes << QString::fromStdString(testbed->devNode(id));
+        expected << qMakePair(uint16_t(0xA0A0), uint16_t(CameraProductId));
+    }
+    if (fx3) {
+        plugged << testbed->addForeignDevice(0x04B4, 0x00F3, "FX3");
+        expected << qMakePair(uint16_t(0x04B4), uint16_t(0x00F3));
+    }
+    QVERIFY(libusbSees(expected));
+
+    QVERIFY(waitForCameras(camera ? 1 : 0));
+    QCOMPARE(QVRUsb::enumerateCameras(), camera ? 1 : 0);
+    UsbDriverDevice transport;
+    const int classCount = transport.deviceCount();
+    QCOMPARE(classCount, (camera ? 1 : 0) + (fx3 ? 1 : 0));
+    for (int i = 0; i < classCount; ++i) {
+        QVERIFY(transport.open(i));
+        QVERIFY(transport.productId() != 0xF000 && transport.productId() != 0xF001);
+        transport.close();
+    }
+    QCOMPARE(cameraDeviceNodes(), cameraNodes);
+    QCOMPARE(cameraScanPermissionHint(), QString());
+    QCOMPARE(wheelModel.usbNodeAccesses(), 0);
+    QCOMPARE(wheelModel.bootloader().usbNodeAccesses(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceNodes)

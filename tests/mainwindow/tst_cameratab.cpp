@@ -388,6 +388,84 @@ private slots:
                  QStringLiteral("SN of camera be copied to clipboard!"));
     }
 
+    // A cable drop is the likeliest cause of a failed write. Here the camera goes and comes back
+    // into the same port while a read-back waits, so every device event falls into the write: the
+    // Refresh after the failure finds it on the same port, opens it afresh, shows its versions, and
+    // the next write succeeds.
+    void unplugDuringWriteThenReplug()
+    {
+        const DeviceId id = addCamera();
+        const QString file = makeFile(QStringLiteral("fw.img"), 9000);
+        MainWindow w;
+        w.show();
+        A::notShowWarning(w) = true;
+        const QString opened =
+            QStringLiteral("Open QVR Camera(Quenvor QV294C), Path: %1!").arg(cameraPath(0));
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(file);
+        bed->setNoAnswer(id, ReqReadPage);
+        QString title;
+        answerNextBox(QMessageBox::Ok, &title, 30000);
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
+        QTRY_VERIFY(!bed->requests(id).empty() && bed->requests(id).back().request == ReqReadPage);
+        bed->setNoAnswer(id, ReqReadPage, false);
+        QVERIFY(bed->unplug(id));
+        QVERIFY(bed->replug(id));
+        QTRY_COMPARE_WITH_TIMEOUT(title, QStringLiteral("Write Failed"), 20000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+
+        child<QTextEdit>(w, "textEditLog")->clear();
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonRefresh"), Qt::LeftButton);
+        QVERIFY2(logLines(w).contains(opened), qPrintable(logLines(w).join(QLatin1Char('|'))));
+        QCOMPARE(child<QLabel>(w, "labelShowFWVersion")->text(), QStringLiteral("V1.2.3"));
+        QCOMPARE(child<QLabel>(w, "labelShowFPGAVersion")->text(), QStringLiteral("V1.2301.1.2"));
+
+        answerNextBox(QMessageBox::Ok, &title, 30000);
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(title, QStringLiteral("Write Successfully"), 20000);
+        QCOMPARE(flashBytes(id, 0, 9000), fileBytes(file));
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+    }
+
+    // Twenty departures while idle, of three kinds: unplugged and seen gone before the re-plug;
+    // unplugged and back before the window looks (both events then find it present on the same
+    // port); and Reset FX, after which the camera leaves and returns by itself.
+    void unplugReplugRounds()
+    {
+        const DeviceId id = addCamera(named("Quenvor QV294C", "A0000000000000000001"));
+        MainWindow w;
+        auto* fwLabel = child<QLabel>(w, "labelShowFWVersion");
+        const QString opened =
+            QStringLiteral("Open QVR Camera(Quenvor QV294C), Path: %1!").arg(cameraPath(0));
+        for (int round = 0; round < 20; ++round) {
+            child<QTextEdit>(w, "textEditLog")->clear();
+            const int resets = bed->resetCount(id);
+            switch (round % 3) {
+            case 0:
+                QVERIFY(bed->unplug(id));
+                QTRY_COMPARE(fwLabel->text(), QStringLiteral("V0.0"));
+                QVERIFY(!child<QPushButton>(w, "pushButtonWriteFW")->isEnabled());
+                QVERIFY(bed->replug(id));
+                break;
+            case 1:
+                QVERIFY(bed->unplug(id));
+                QVERIFY(bed->replug(id));
+                break;
+            default:
+                QTest::mouseClick(child<QPushButton>(w, "pushButtonResetFX"), Qt::LeftButton);
+                QCOMPARE(bed->resetCount(id), resets + 1);
+                break;
+            }
+            QTRY_VERIFY2(logLines(w).contains(opened), qPrintable(QString::number(round)));
+            QTest::qWait(50); // the remaining events of the round
+            QCOMPARE(child<QComboBox>(w, "comboBoxCameras")->count(), 1);
+            QCOMPARE(fwLabel->text(), QStringLiteral("V1.2.3"));
+            QCOMPARE(child<QLabel>(w, "labelShowSN")->text(), QStringLiteral("A0000000000000000001"));
+            QVERIFY(child<QPushButton>(w, "pushButtonWriteFW")->isEnabled());
+            QVERIFY(A::camera(w)->isOpen());
+            QVERIFY(!A::camera(w)->isGone());
+        }
+    }
+
     // Closing during a write never cuts it short and never hides its result: "No" changes nothing;
     // "Yes" closes after the result box (success or failure), or at once when the write ended while
     // the question was open. The pending close ends with its write.

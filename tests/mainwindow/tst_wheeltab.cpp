@@ -83,7 +83,8 @@ private slots:
 
     void oneOfTwoFailsToOpen()
     {
-        addWheel(named("Quenvor ZW 7x36", "AAAAAAAAAAAAAAAAAAAAAAAA"));
+        // A '%1' in the name stays as it is in the item text.
+        addWheel(named("Quenvor ZW %1 7x36", "AAAAAAAAAAAAAAAAAAAAAAAA"));
         WheelModel::Options broken = named("Quenvor ZW 5x2in", "BBBBBBBBBBBBBBBBBBBBBBBB");
         broken.faults.unopenable = true;
         addWheel(broken);
@@ -94,7 +95,8 @@ private slots:
         QVERIFY(lines.contains(QStringLiteral("Detect 1 Wheel(s)...")));
         auto* list = child<QComboBox>(w, "comboBoxZWList");
         QCOMPARE(list->count(), 1);
-        QVERIFY(list->itemText(0).startsWith(QStringLiteral("Quenvor ZW 7x36 (ID:")));
+        QCOMPARE(list->itemText(0), QStringLiteral("Quenvor ZW %1 7x36 (ID:") +
+                                        QString::number(A::wheelList(w).value(0)->ID) + ')');
         QCOMPARE(child<QLabel>(w, "labelShowZW_SN")->text(), QStringLiteral("AAAAAAAAAAAAAAAAAAAAAAAA"));
         QCOMPARE(child<QLabel>(w, "labelShowZW_FWVer")->text(), QStringLiteral("V3.1.2"));
         QCOMPARE(child<QLabel>(w, "labelPositionCount")->text(), QStringLiteral("7"));

@@ -1,5 +1,7 @@
 // The wheel firmware HEX parser: files from binutils objcopy and hand-made faulty files.
+#include "devizuvezwritefwobject.h"
 #include "hexparser.h"
+#include "wheelimagerules.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -7,6 +9,7 @@
 
 #include <cerrno>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -95,6 +98,10 @@ private slots:
     void recordsKeptInFileOrder();
     void unopenableFile_data();
     void unopenableFile();
+    void sizeLimit_data();
+    void sizeLimit();
+    void imageRules_data();
+    void imageRules();
 
 private:
     QString writeFile(const QString& name, const QByteArray& contents);
@@ -325,14 +332,83 @@ void TestHexParser::unopenableFile_data()
     QTest::addColumn<QString>("path");
     QTest::newRow("missing") << "no-such-file.hex";
     QTest::newRow("folder") << ".";
+    // Opening a FIFO without a writer would block for ever.
+    QTest::newRow("fifo") << "fifo.hex";
 }
 
 void TestHexParser::unopenableFile()
 {
     QFETCH(QString, path);
+    if (path == "fifo.hex")
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(path)).constData(), 0600), 0);
     const HexParseResult result = parseHexFile(dir.filePath(path));
     QCOMPARE(hexParseLogText(result), QStringLiteral("Parse firmware file error: PARSE_OPEN_ERROR!!!"));
     QVERIFY(result.records.isEmpty());
+}
+
+void TestHexParser::sizeLimit_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("largest taken") << int(MaxHexFileSize);
+    QTest::newRow("one byte more") << int(MaxHexFileSize) + 1;
+}
+
+// A file up to the limit is read and parsed; one byte more is refused from its size alone.
+void TestHexParser::sizeLimit()
+{
+    QFETCH(int, size);
+    const HexParseResult result = parseHexFile(writeFile("big.hex", QByteArray(size, 'x')));
+    if (size <= MaxHexFileSize) {
+        QCOMPARE(result.error, HexParseError::FormatError);
+        QCOMPARE(result.line, 1);
+        return;
+    }
+    QCOMPARE(result.error, HexParseError::FileTooLarge);
+    QCOMPARE(hexParseLogText(result),
+             QStringLiteral("Parse firmware file error: PARSE_SIZE_ERROR!!! The file has 1048577 bytes, a "
+                            "wheel firmware file has at most 1048576 bytes."));
+    QVERIFY(result.records.isEmpty());
+    QVERIFY(result.image.isEmpty());
+}
+
+void TestHexParser::imageRules_data()
+{
+    QTest::addColumn<uint>("start");
+    QTest::addColumn<uint>("size");
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<bool>("writerTakes");
+
+    const QString tooLarge = "ERROR: the firmware image has %1 bytes, the wheel takes at most 46048 bytes!";
+    const QString misplaced = "ERROR: the firmware image starts at 0x%1, the wheel's firmware must start at "
+                              "an address ending in 4000!";
+    const QString empty = "ERROR: the firmware file(*.hex) holds no data to write to the wheel!";
+    QTest::newRow("1 byte") << 0x08004000u << 1u << "" << true;
+    QTest::newRow("largest") << 0x08004000u << 46048u << "" << true;
+    QTest::newRow("upper half 0") << 0x00004000u << 100u << "" << true;
+    QTest::newRow("upper half FFFF") << 0xFFFF4000u << 100u << "" << true;
+    // The writer itself takes an empty image and then writes nothing: the workflow refuses it.
+    QTest::newRow("empty") << 0x08004000u << 0u << empty << true;
+    QTest::newRow("one byte too many") << 0x08004000u << 46049u << tooLarge.arg(46049) << false;
+    QTest::newRow("whole flash") << 0x08004000u << 46080u << tooLarge.arg(46080) << false;
+    QTest::newRow("start 0x08004100") << 0x08004100u << 100u << misplaced.arg("08004100") << false;
+    QTest::newRow("start 0x0800A000") << 0x0800A000u << 100u << misplaced.arg("0800A000") << false;
+    QTest::newRow("start 0x08000000") << 0x08000000u << 46048u << misplaced.arg("08000000") << false;
+    QTest::newRow("empty and misplaced") << 0x08000000u << 0u << empty << false;
+}
+
+// The rules checked before the wheel leaves its firmware, against the bootloader writer's own.
+void TestHexParser::imageRules()
+{
+    QFETCH(uint, start);
+    QFETCH(uint, size);
+    QFETCH(QString, problem);
+    QFETCH(bool, writerTakes);
+
+    QCOMPARE(wheelImageProblem(start, size), problem);
+    const QByteArray image(int(size), '\x5A');
+    DevizuvEZWriteFWObject writer(0); // no bootloader: takes data without a device
+    QCOMPARE(writer.SetFirmwareData(start, reinterpret_cast<const uint8_t*>(image.constData()), size),
+             writerTakes);
 }
 
 QTEST_GUILESS_MAIN(TestHexParser)
