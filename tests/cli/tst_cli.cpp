@@ -396,7 +396,7 @@ void TestCli::commands_data()
     row("wheel write: HEX error", {wheel}, {"wheel", "write", "--yes", "@ZW_bad_v3.2.0.hex"}, 4, "",
         "PARSE_CHECKSUM_ERROR!!! Code: 2");
     row("wheel write: image too large", {wheel}, {"wheel", "write", "--yes", "@ZW_big_v3.2.0.hex"}, 4, "",
-        ".");
+        "the firmware image has 46049 bytes, the wheel takes at most 46048 bytes");
     row("wheel write: missing file", {wheel}, {"wheel", "write", "--yes", "@ZW_none_v3.2.0.hex"}, 4, "",
         "is not exist");
     row("wheel write: bootloader refused", {wheel + ",fail=bootloader"},
