@@ -215,7 +215,8 @@ void WheelModel::runTasks()
                     Lock state(mutex);
                     delay = options.returnMs;
                 }
-                schedule(Task::ReturnWheel, delay);
+                if (delay >= 0)
+                    schedule(Task::ReturnWheel, delay);
             } else if (inBootloader()) {
                 schedule(Task::WatchBootloader, 20);
             }

@@ -80,7 +80,7 @@ public:
         uint8_t motorState = 0;  // motor state when not moving (3 Running while moving)
         uint8_t commState = 0;   // communication state
         int bootloaderMs = 1000; // from leaving the bus to the bootloader's arrival
-        int returnMs = 1000;     // from the bootloader's departure to the wheel's return
+        int returnMs = 1000;     // from the bootloader's departure to the wheel's return; -1: never
         MotorSettings motor;     // current and saved settings at start
         Faults faults;
         WheelBootloaderModel::Options bootloader; // its hidrawIndex is replaced

@@ -126,7 +126,7 @@ bool addWheel(Testbed& testbed, const std::string& value, std::string& error)
         } else if (key == "bootloader-ms") {
             options.bootloaderMs = number(0, 600000);
         } else if (key == "return-ms") {
-            options.returnMs = number(0, 600000);
+            options.returnMs = text == "never" ? -1 : number(0, 600000);
         } else if (key == "fail" && text == "node") {
             options.faults.unopenable = true;
         } else if (key == "fail" || key == "noreply") {
@@ -176,7 +176,7 @@ const bool registered = [] {
          "      motor-state=N comm-state=N  motor state when standing, communication state\n"
          "      bootloader-ms=N return-ms=N  the bootloader (a0a0:f000) appears N ms after the wheel\n"
          "                             left for it (1000); the wheel returns N ms after the\n"
-         "                             bootloader ran the new firmware (1000)\n"
+         "                             bootloader ran the new firmware (1000; never: it does not)\n"
          "      fail=CALL noreply=CALL the wheel refuses, or never answers, CALL: open properties\n"
          "                             version state position goto get-oneway set-oneway reset\n"
          "                             selftest selftest-state sensors error-code motor-state\n"

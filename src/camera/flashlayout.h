@@ -14,6 +14,7 @@ constexpr uint32_t HeaderStart = 0x041000;  // alone in its 4 KiB sector
 constexpr uint32_t FpgaStart = 0x180000;
 constexpr uint32_t FpgaLimit = 0x280000; // ends at 0x400000
 constexpr uint32_t FpgaFront = 256;      // 0xFF bytes in front of the bitstream
+constexpr uint32_t FlashEnd = 0x400000;  // 4 MiB
 constexpr uint32_t BlockSize = 65536;
 constexpr uint32_t SectorSize = 4096;
 constexpr uint32_t PageSize = 256;
@@ -49,6 +50,28 @@ inline HeaderRecord fpgaHeaderRecord(uint32_t writtenLength)
 inline uint16_t headerChecksum(const HeaderRecord& r)
 {
     return uint16_t(r[20] | (r[21] << 8));
+}
+
+// The written length (front + bitstream) that a record read back from the flash names, or 0 when the
+// record is not one that an FPGA write leaves: wrong text, area start or checksum, or a length that
+// holds no bitstream or leaves the area.
+inline uint32_t fpgaHeaderLength(const HeaderRecord& r)
+{
+    const char tag[] = "FPGA:";
+    for (std::size_t i = 0; i < 6; ++i)
+        if (r[i] != uint8_t(tag[i]))
+            return 0;
+    auto u32 = [&r](std::size_t at) {
+        return uint32_t(r[at]) | uint32_t(r[at + 1]) << 8 | uint32_t(r[at + 2]) << 16 |
+               uint32_t(r[at + 3]) << 24;
+    };
+    uint32_t sum = 0;
+    for (std::size_t i = 0; i < HeaderSize; ++i)
+        sum += (i == 20 || i == 21) ? 0 : r[i];
+    if (u32(8) != FpgaStart || uint16_t(sum) != headerChecksum(r))
+        return 0;
+    const uint32_t length = u32(12);
+    return length > FpgaFront && length <= FpgaLimit ? length : 0;
 }
 
 inline uint32_t blockCount(uint32_t length)

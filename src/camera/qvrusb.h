@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class UsbDriverDevice;
 
@@ -95,6 +96,18 @@ public:
 
     int writeFirmware(const char* fileName, std::atomic<uint8_t>* progress);
     int writeFpga(const char* fileName, std::atomic<uint8_t>* progress);
+    // The same writes from memory: the firmware image as it is, the bitstream without the 256 bytes
+    // of 0xFF that the write puts in front of it. `programmed`, when given, counts the area bytes
+    // programmed and read back so far. An empty image gives WriteFileError.
+    int writeFirmwareImage(const QByteArray& image, std::atomic<uint8_t>* progress,
+                           std::atomic<uint32_t>* programmed = nullptr);
+    int writeFpgaImage(const QByteArray& bitstream, std::atomic<uint8_t>* progress,
+                       std::atomic<uint32_t>* programmed = nullptr);
+
+    // Reads `length` bytes of flash from `address` (a multiple of 256) into `out` with read-page
+    // requests of at most 4096 bytes. False when a request fails, a reply comes back short or the
+    // range leaves the flash.
+    bool readFlash(uint32_t address, uint32_t length, uint8_t* out);
 
     // Last transport error (0 when none: a failed open then means no camera was present), so
     // callers can tell "permission denied" from "no device".
@@ -115,7 +128,10 @@ private:
     bool waitReady(unsigned boundMs);
     bool programChunk(uint16_t page, uint8_t* data, int length);
     int readBackChunk(uint16_t page, const uint8_t* data, int length, uint8_t* scratch);
-    int writeArea(uint32_t start, uint8_t* data, uint32_t length, std::atomic<uint8_t>* progress);
+    int writeArea(uint32_t start, uint8_t* data, uint32_t length, std::atomic<uint8_t>* progress,
+                  std::atomic<uint32_t>* programmed);
+    int writeFpgaArea(std::vector<uint8_t>& framed, std::atomic<uint8_t>* progress,
+                      std::atomic<uint32_t>* programmed);
     void setProgress(std::atomic<uint8_t>* progress, uint8_t value);
 
     std::unique_ptr<UsbDriverDevice> device;

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QMutexLocker>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -114,7 +115,8 @@ int QVRUsb::readBackChunk(uint16_t page, const uint8_t* data, int length, uint8_
     return std::memcmp(scratch, data, size_t(length)) == 0 ? WriteOk : WriteVerifyFailed;
 }
 
-int QVRUsb::writeArea(uint32_t start, uint8_t* data, uint32_t length, std::atomic<uint8_t>* progress)
+int QVRUsb::writeArea(uint32_t start, uint8_t* data, uint32_t length, std::atomic<uint8_t>* progress,
+                      std::atomic<uint32_t>* programmed)
 {
     if (start % BlockSize)
         return WriteBadStart;
@@ -140,6 +142,8 @@ int QVRUsb::writeArea(uint32_t start, uint8_t* data, uint32_t length, std::atomi
         int result = readBackChunk(page, data + offset, size, readBack.data());
         if (result != WriteOk)
             return result;
+        if (programmed)
+            programmed->fetch_add(uint32_t(size));
         setProgress(progress, chunkProgress(j, chunks));
     }
     setProgress(progress, 100);
@@ -153,7 +157,19 @@ int QVRUsb::writeFirmware(const char* fileName, std::atomic<uint8_t>* progress)
     int result = readImage(fileName, 0, FirmwareLimit, image);
     if (result != WriteOk)
         return result;
-    return writeArea(FirmwareStart, image.data(), uint32_t(image.size()), progress);
+    return writeArea(FirmwareStart, image.data(), uint32_t(image.size()), progress, nullptr);
+}
+
+int QVRUsb::writeFirmwareImage(const QByteArray& image, std::atomic<uint8_t>* progress,
+                               std::atomic<uint32_t>* programmed)
+{
+    setProgress(progress, 0);
+    if (image.isEmpty())
+        return WriteFileError;
+    if (uint64_t(image.size()) > FirmwareLimit)
+        return WriteTooLarge;
+    std::vector<uint8_t> data(image.begin(), image.end());
+    return writeArea(FirmwareStart, data.data(), uint32_t(data.size()), progress, programmed);
 }
 
 int QVRUsb::writeFpga(const char* fileName, std::atomic<uint8_t>* progress)
@@ -163,10 +179,30 @@ int QVRUsb::writeFpga(const char* fileName, std::atomic<uint8_t>* progress)
     int result = readImage(fileName, FpgaFront, FpgaLimit, image);
     if (result != WriteOk)
         return result;
-    std::memset(image.data(), 0xFF, FpgaFront);
-    const uint32_t length = uint32_t(image.size());
-    result = writeArea(FpgaStart, image.data(), length, progress);
-    image = std::vector<uint8_t>();
+    return writeFpgaArea(image, progress, nullptr);
+}
+
+int QVRUsb::writeFpgaImage(const QByteArray& bitstream, std::atomic<uint8_t>* progress,
+                           std::atomic<uint32_t>* programmed)
+{
+    setProgress(progress, 0);
+    if (bitstream.isEmpty())
+        return WriteFileError;
+    if (uint64_t(bitstream.size()) + FpgaFront > FpgaLimit)
+        return WriteTooLarge;
+    std::vector<uint8_t> framed(size_t(FpgaFront) + size_t(bitstream.size()));
+    std::memcpy(framed.data() + FpgaFront, bitstream.constData(), size_t(bitstream.size()));
+    return writeFpgaArea(framed, progress, programmed);
+}
+
+// `framed` holds FpgaFront reserved bytes and then the bitstream; it is freed before the header.
+int QVRUsb::writeFpgaArea(std::vector<uint8_t>& framed, std::atomic<uint8_t>* progress,
+                          std::atomic<uint32_t>* programmed)
+{
+    std::memset(framed.data(), 0xFF, FpgaFront);
+    const uint32_t length = uint32_t(framed.size());
+    int result = writeArea(FpgaStart, framed.data(), length, progress, programmed);
+    framed = std::vector<uint8_t>();
     if (result != WriteOk)
         return result;
 
@@ -179,4 +215,19 @@ int QVRUsb::writeFpga(const char* fileName, std::atomic<uint8_t>* progress)
         return WriteProgramFailed;
     uint8_t readBack[HeaderSize];
     return readBackChunk(page, record.data(), int(record.size()), readBack);
+}
+
+bool QVRUsb::readFlash(uint32_t address, uint32_t length, uint8_t* out)
+{
+    if (address % PageSize || uint64_t(address) + length > FlashEnd || (length && !out))
+        return false;
+    for (uint32_t offset = 0; offset < length; offset += ChunkSize) {
+        const int size = int(std::min(ChunkSize, length - offset));
+        int moved = 0;
+        if (!transfer(ReqReadPage, 0, uint16_t((address + offset) / PageSize), 1, out + offset, size,
+                      &moved) ||
+            moved != size)
+            return false;
+    }
+    return true;
 }

@@ -75,6 +75,11 @@ int DevizuvEZWriteFWObject::GetZWBootloadCount()
     return count;
 }
 
+QByteArray DevizuvEZWriteFWObject::GetZWBootloadPath(int index)
+{
+    return index >= 0 && index < PathTableSize ? bootloaderPaths[index] : QByteArray();
+}
+
 DevizuvEZWriteFWObject::DevizuvEZWriteFWObject(int index)
 {
     if (index >= 0 && index < PathTableSize)

@@ -26,6 +26,8 @@ public:
 
     // Enumerates bootloaders into the path table; returns how many paths it holds (at most 8).
     static int GetZWBootloadCount();
+    // Entry `index` of that table (empty outside it): a constructor with this index opens that path.
+    static QByteArray GetZWBootloadPath(int index);
 
     explicit DevizuvEZWriteFWObject(int index);
     ~DevizuvEZWriteFWObject();

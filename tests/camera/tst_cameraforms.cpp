@@ -23,6 +23,8 @@ private slots:
     void headerRecord_data();
     void headerRecord();
     void headerChecksumIsSumOfBytes();
+    void headerReadBack_data();
+    void headerReadBack();
     void areaArithmetic_data();
     void areaArithmetic();
     void progressSequence_data();
@@ -139,6 +141,47 @@ void TestCameraForms::headerChecksumIsSumOfBytes()
             sum += b;
         QCOMPARE(stored, uint16_t(sum));
     }
+}
+
+// A record read back from the flash locates a bitstream only when it is one a write leaves.
+void TestCameraForms::headerReadBack_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<uint>("length");
+    auto bytes = [](const HeaderRecord& r) {
+        return QByteArray(reinterpret_cast<const char*>(r.data()), 64);
+    };
+    // A record with one field changed and its checksum made right again.
+    auto changed = [&](uint32_t written, int at, uint8_t value) {
+        HeaderRecord r = fpgaHeaderRecord(written);
+        r[size_t(at)] = value;
+        r[20] = r[21] = 0;
+        uint32_t sum = 0;
+        for (uint8_t b : r)
+            sum += b;
+        r[20] = uint8_t(sum);
+        r[21] = uint8_t(sum >> 8);
+        return bytes(r);
+    };
+    HeaderRecord badSum = fpgaHeaderRecord(1000256);
+    badSum[20] ^= 1;
+    QTest::newRow("1-byte bitstream") << bytes(fpgaHeaderRecord(257)) << 257u;
+    QTest::newRow("largest") << bytes(fpgaHeaderRecord(FpgaLimit)) << FpgaLimit;
+    QTest::newRow("checksum off by one") << bytes(badSum) << 0u;
+    QTest::newRow("text") << changed(1000256, 4, 0) << 0u;
+    QTest::newRow("area start") << changed(1000256, 10, 0x19) << 0u;
+    QTest::newRow("no bitstream behind the front") << bytes(fpgaHeaderRecord(FpgaFront)) << 0u;
+    QTest::newRow("past the area") << bytes(fpgaHeaderRecord(FpgaLimit + 1)) << 0u;
+    QTest::newRow("erased sector") << QByteArray(64, char(0xFF)) << 0u;
+}
+
+void TestCameraForms::headerReadBack()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(uint, length);
+    HeaderRecord r{};
+    std::memcpy(r.data(), record.constData(), r.size());
+    QCOMPARE(fpgaHeaderLength(r), uint32_t(length));
 }
 
 void TestCameraForms::areaArithmetic_data()
