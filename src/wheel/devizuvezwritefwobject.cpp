@@ -157,12 +157,12 @@ int DevizuvEZWriteFWObject::exchange(uint8_t* command, int commandLength, uint8_
                                      int timeoutMs)
 {
     if (!isOpen || !device || !command)
-        return ExchangeFailed;
+        return -1;
     ++commandCount;
     if (hid_write(device, command, size_t(commandLength)) < 0) {
         qDebug("%s %s", "DevizuvEZWriteFWObject::GetValuesByCMD",
                qPrintable(QString::asprintf("Unable to write CMD, error: %ls \n", errorText(device))));
-        return ExchangeFailed;
+        return -1;
     }
     if (!reply)
         return 0;
@@ -171,10 +171,10 @@ int DevizuvEZWriteFWObject::exchange(uint8_t* command, int commandLength, uint8_
     if (read < 0) {
         qDebug("%s %s", "DevizuvEZWriteFWObject::GetValuesByCMD",
                qPrintable(QString::asprintf("Unable to read CMD, error: %ls \n", errorText(device))));
-        return ExchangeFailed;
+        return -1;
     }
     if (replyLength > 2 && (reply[2] == 1 || reply[2] == 2))
-        return ExchangeRefused;
+        return -1;
     return read;
 }
 
@@ -235,9 +235,6 @@ bool DevizuvEZWriteFWObject::RunProgram()
         return false;
     const int length = buildCommand(report, CmdRun, imageSum());
     // A bootloader that starts the firmware may leave the bus before or instead of answering, so only
-    // an explicit refusal fails the step: an answer with status 1 or 2, or with result 0xFF.
-    const int got = exchange(length);
-    if (got == ExchangeRefused)
-        return false;
-    return !(got >= 0 && report[3] == 0xFF);
+    // an explicit refusal fails the step.
+    return !(exchange(length) >= 0 && report[3] == 0xFF);
 }

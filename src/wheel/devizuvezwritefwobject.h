@@ -35,8 +35,7 @@ public:
     DevizuvEZWriteFWObject& operator=(const DevizuvEZWriteFWObject&) = delete;
 
     // Steps: each holds ioMutex for its whole run. Erase and write fail on the first command that is
-    // refused or not answered; run fails only when the bootloader answers with status 1 or 2 or with
-    // result 0xFF.
+    // refused or not answered; run fails only when the bootloader answers with result 0xFF.
     bool Open();
     bool Close();
     bool SetFirmwareData(uint32_t start, const uint8_t* data, uint32_t size);
@@ -52,13 +51,8 @@ public:
     uint32_t GetCommandCount() const { return commandCount.load(); }
 
 private:
-    // One exchange: the reply length (0 when no report came within the time-out), ExchangeFailed when
-    // the write or the read failed, ExchangeRefused when the reply carries status 1 or 2.
-    enum
-    {
-        ExchangeFailed = -1,
-        ExchangeRefused = -2
-    };
+    // One exchange: the reply length (0 when no report came within the time-out), or -1 when the write
+    // or the read failed or the reply carries status 1 or 2.
     int exchange(uint8_t* command, int commandLength, uint8_t* reply, int replyLength, int timeoutMs);
     int exchange(int commandLength); // `report` out and in, 48 bytes, 200 ms
     uint32_t imageSum() const;
