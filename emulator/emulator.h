@@ -80,6 +80,9 @@ struct CameraFaults
     std::set<uint16_t> corruptPages; // 0xD1 with this wIndex returns its last byte inverted
     bool busyForever = false;        // 0xD3 always answers busy
     int unplugAfterRequests = -1;    // after this many more control requests the camera leaves the bus
+    // stall, noAnswer, corruptPages and busyForever take effect only after this many more control
+    // requests (0: at once), so a fault can be armed at the n-th request of a write.
+    int faultsAfterRequests = 0;
     OpenFailure openFailure = OpenFailure::None;
 };
 

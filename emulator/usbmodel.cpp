@@ -155,7 +155,7 @@ std::vector<uint8_t> UsbDeviceModel::serialReply() const
 
 bool UsbDeviceModel::busy(Clock::time_point now) const
 {
-    return cfg.faults.busyForever || now < busyUntil;
+    return (cfg.faults.busyForever && cfg.faults.faultsAfterRequests <= 0) || now < busyUntil;
 }
 
 ControlReply UsbDeviceModel::handle(const SetupPacket& setup, const uint8_t* outData, size_t outLength,
@@ -163,9 +163,10 @@ ControlReply UsbDeviceModel::handle(const SetupPacket& setup, const uint8_t* out
 {
     ControlReply reply;
     const CameraFaults& f = cfg.faults;
-    if (f.noAnswer.count(setup.request)) {
+    const bool armed = f.faultsAfterRequests <= 0;
+    if (armed && f.noAnswer.count(setup.request)) {
         reply.noAnswer = true;
-    } else if (f.stall.count(setup.request)) {
+    } else if (armed && f.stall.count(setup.request)) {
         reply = stall();
     } else if ((setup.requestType & TypeMask) == TypeStandard) {
         reply = standardRequest(setup);
@@ -179,6 +180,8 @@ ControlReply UsbDeviceModel::handle(const SetupPacket& setup, const uint8_t* out
         reply.leaveBus = true;
         reply.returnAfterLeave = false;
     }
+    if (cfg.faults.faultsAfterRequests > 0)
+        --cfg.faults.faultsAfterRequests;
     return reply;
 }
 
@@ -255,7 +258,7 @@ ControlReply UsbDeviceModel::vendorRequest(const SetupPacket& setup, const uint8
             return stall();
         ControlReply r;
         r.data.assign(flashMemory.begin() + address, flashMemory.begin() + address + setup.length);
-        if (cfg.faults.corruptPages.count(setup.index))
+        if (cfg.faults.faultsAfterRequests <= 0 && cfg.faults.corruptPages.count(setup.index))
             r.data.back() = uint8_t(~r.data.back());
         return r;
     }

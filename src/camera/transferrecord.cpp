@@ -1,5 +1,6 @@
 #include "transferrecord.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -44,4 +45,17 @@ uint32_t recordUsbStatus(const uint8_t* record)
 uint32_t recordDriverStatus(const uint8_t* record)
 {
     return get32(record, offsetof(TransferRecord, driverStatus));
+}
+
+TransferReply readTransferReply(const uint8_t* record, size_t recordSize, uint32_t returned,
+                                uint32_t capacity)
+{
+    TransferReply reply;
+    if (!record || recordSize < TransferRecordHeaderSize)
+        return reply;
+    reply.usbStatus = recordUsbStatus(record);
+    reply.driverStatus = recordDriverStatus(record);
+    const size_t area = recordSize - TransferRecordHeaderSize;
+    reply.moved = uint32_t(std::min<size_t>({recordBytesMoved(returned), capacity, area}));
+    return reply;
 }

@@ -139,4 +139,16 @@ std::vector<uint8_t> buildTransferRecord(const ControlSetup& setup, const uint8_
 uint32_t recordUsbStatus(const uint8_t* record);
 uint32_t recordDriverStatus(const uint8_t* record);
 
+// What a record the driver returned with a byte count of `returned` says: the data bytes moved (the
+// count less the header, never more than the caller's `capacity` nor than the record's data area)
+// and both status words (0 when the record is shorter than the header).
+struct TransferReply
+{
+    uint32_t moved = 0;
+    uint32_t usbStatus = 0;
+    uint32_t driverStatus = 0;
+};
+TransferReply readTransferReply(const uint8_t* record, size_t recordSize, uint32_t returned,
+                                uint32_t capacity);
+
 #endif

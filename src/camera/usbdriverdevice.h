@@ -264,7 +264,7 @@ private:
     struct Private; // backend state: driver handle, library context
     std::unique_ptr<Private> d;
 
-    UsbGuid guid;
+    [[maybe_unused]] UsbGuid guid; // the Windows backend enumerates by it; others keep it
     uint8_t index = 0;
     std::string path;
     std::string name;

@@ -318,11 +318,10 @@ bool CCyUSBEndPoint::finishDataXfer(uint8_t* buffer, int& length, UsbXferContext
     bool ok = GetOverlappedResult(device, &c->overlapped, &returned, FALSE) != 0;
     if (!ok)
         lastError = int32_t(c->timedOut ? ERROR_TIMEOUT : GetLastError());
-    const uint32_t moved = std::min(recordBytesMoved(returned), c->capacity);
-    if (c->buffer.size() >= TransferRecordHeaderSize) {
-        usbStatus = recordUsbStatus(c->buffer.data());
-        driverStatus = recordDriverStatus(c->buffer.data());
-    }
+    const TransferReply reply = readTransferReply(c->buffer.data(), c->buffer.size(), returned, c->capacity);
+    const uint32_t moved = reply.moved;
+    usbStatus = reply.usbStatus;
+    driverStatus = reply.driverStatus;
     if (directionIn && !directTransfer && moved > 0 && buffer)
         std::memcpy(buffer, c->buffer.data() + TransferRecordHeaderSize, moved);
     length = int(moved);

@@ -11,8 +11,10 @@
 #include <QTest>
 #include <QThread>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -80,6 +82,75 @@ struct ProgressLog
     }
 };
 
+// The fault sweep: the writes it covers, the faults it arms, and each write's requests as the camera
+// should see them.
+enum class SweepWrite
+{
+    Firmware,  // the largest firmware image: 4 erase blocks, 64 chunks
+    Fpga,      // a 1-byte bitstream: one chunk of 257 bytes, then the header step
+    TwoChunks, // a 5000-byte firmware image: one erase block, chunks of 4096 and 904 bytes
+};
+
+enum class SweepFault
+{
+    Stall,
+    NoAnswer,
+    Unplug,  // the camera leaves the bus before the request
+    Corrupt, // the read-back differs in its last byte
+    Busy,    // the flash stays busy from this request on
+};
+
+struct ExpectedRequest
+{
+    uint8_t request;
+    uint16_t value;
+    uint16_t index;
+    int chunk;    // 1-based chunk of the area; 0 for the erase blocks and the header step
+    int result;   // what the write returns when this request fails
+    int progress; // progress the write has stored before this request
+    int pauses;   // 20 ms pauses the write has taken before this request
+};
+
+int sweepFileSize(SweepWrite write)
+{
+    return write == SweepWrite::Firmware ? 262144 : write == SweepWrite::Fpga ? 1 : 5000;
+}
+
+std::vector<ExpectedRequest> expectedRequests(SweepWrite write)
+{
+    const bool fpga = write == SweepWrite::Fpga;
+    const uint32_t start = fpga ? FpgaStart : FirmwareStart;
+    const uint32_t length = uint32_t(sweepFileSize(write)) + (fpga ? 256 : 0);
+    const int blocks = int((length + 65535) / 65536);
+    const int chunks = int((length + 4095) / 4096);
+    std::vector<ExpectedRequest> out;
+    int progress = 0;
+    int pauses = 0;
+    for (int k = 0; k < blocks; ++k) {
+        out.push_back({0xD2, 0, uint16_t(start / 65536 + uint32_t(k)), 0, 5, progress, pauses});
+        out.push_back({0xD3, 0, 0, 0, 5, progress, pauses});
+        progress = (k + 1) * 50 / blocks;
+    }
+    progress = 50;
+    for (int j = 1; j <= chunks; ++j) {
+        const uint16_t page = uint16_t(start / 256 + uint32_t(j - 1) * 16);
+        out.push_back({0xD0, 0, page, j, 3, progress, pauses});
+        ++pauses;
+        out.push_back({0xD3, 0, 0, j, 3, progress, pauses});
+        out.push_back({0xD1, 0, page, j, 4, progress, pauses});
+        progress = 50 + (j - 1) * 50 / chunks;
+    }
+    if (fpga) {
+        out.push_back({0xD2, 1, 0x41, 0, 5, 100, pauses});
+        out.push_back({0xD3, 0, 0, 0, 5, 100, pauses});
+        out.push_back({0xD0, 0, 0x410, 0, 3, 100, pauses});
+        ++pauses;
+        out.push_back({0xD3, 0, 0, 0, 3, 100, pauses});
+        out.push_back({0xD1, 0, 0x410, 0, 4, 100, pauses});
+    }
+    return out;
+}
+
 } // namespace
 
 class TestCameraDevice : public QObject
@@ -111,6 +182,8 @@ private slots:
     void busyForeverIsBounded();
     void unplugMidWrite_data();
     void unplugMidWrite();
+    void faultSweep_data();
+    void faultSweep();
     void realisticTimings();
     void requestsFromTwoThreads();
 
@@ -814,6 +887,141 @@ void TestCameraDevice::unplugMidWrite()
     camera.close();
     QVERIFY(!camera.isGone());
     cameras.removeAll(id);
+}
+
+// Every fault kind armed before each request of three writes (the largest firmware image sampled at
+// its erase blocks and its first two chunks; its later chunks take 20 ms more each and repeat the
+// second). A fault that cannot touch the request it is armed at (a corrupt read-back anywhere but at
+// a read-back, a busy flash at a read-back) is left out: it would only repeat the row of the next
+// request it touches.
+void TestCameraDevice::faultSweep_data()
+{
+    QTest::addColumn<int>("write");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("position"); // 1-based request of the write the fault is armed before
+
+    const struct
+    {
+        SweepWrite write;
+        const char* name;
+    } writes[] = {
+        {SweepWrite::Firmware, "firmware"}, {SweepWrite::Fpga, "FPGA"}, {SweepWrite::TwoChunks, "2 chunks"}};
+    const struct
+    {
+        SweepFault fault;
+        const char* name;
+    } faults[] = {{SweepFault::Stall, "stall"},
+                  {SweepFault::NoAnswer, "no answer"},
+                  {SweepFault::Unplug, "unplug"},
+                  {SweepFault::Corrupt, "corrupt"},
+                  {SweepFault::Busy, "busy"}};
+    for (const auto& w : writes) {
+        const std::vector<ExpectedRequest> requests = expectedRequests(w.write);
+        for (const auto& f : faults) {
+            for (size_t i = 0; i < requests.size(); ++i) {
+                const ExpectedRequest& r = requests[i];
+                if (w.write == SweepWrite::Firmware && r.chunk > 2)
+                    continue;
+                const bool touches = f.fault == SweepFault::Corrupt ? r.request == 0xD1
+                                     : f.fault == SweepFault::Busy  ? r.request != 0xD1
+                                                                    : true;
+                if (!touches)
+                    continue;
+                QTest::addRow("%s, %s at %d (%02X %X)", w.name, f.name, int(i + 1), r.request, r.index)
+                    << int(w.write) << int(f.fault) << int(i + 1);
+            }
+        }
+    }
+}
+
+void TestCameraDevice::faultSweep()
+{
+    QFETCH(int, write);
+    QFETCH(int, fault);
+    QFETCH(int, position);
+    const SweepFault kind = SweepFault(fault);
+    const std::vector<ExpectedRequest> requests = expectedRequests(SweepWrite(write));
+    const ExpectedRequest& at = requests[size_t(position - 1)];
+    const bool fpga = SweepWrite(write) == SweepWrite::Fpga;
+
+    const DeviceId id = plugCamera();
+    QVRUsb camera;
+    openCamera(camera, id);
+    // Short status bounds, different for erase and program, so a wait on the wrong one shows.
+    const unsigned eraseBoundMs = 250, programBoundMs = 150;
+    camera.setStatusBounds(eraseBoundMs, programBoundMs);
+    const QByteArray file = makeFile("sweep", randomBytes(sweepFileSize(SweepWrite(write)), quint32(write)));
+
+    CameraFaults faults;
+    faults.faultsAfterRequests = position - 1;
+    const std::set<uint8_t> flashRequests{0xD0, 0xD1, 0xD2, 0xD3};
+    switch (kind) {
+    case SweepFault::Stall:
+        faults.stall = flashRequests;
+        break;
+    case SweepFault::NoAnswer:
+        faults.noAnswer = flashRequests;
+        break;
+    case SweepFault::Unplug:
+        faults.unplugAfterRequests = position - 1;
+        cameras.removeAll(id);
+        break;
+    case SweepFault::Corrupt:
+        faults.corruptPages = {at.index};
+        break;
+    case SweepFault::Busy:
+        faults.busyForever = true;
+        break;
+    }
+    testbed->setFaults(id, faults);
+
+    std::atomic<uint8_t> value{0};
+    QElapsedTimer t;
+    t.start();
+    const int got =
+        fpga ? camera.writeFpga(file.constData(), &value) : camera.writeFirmware(file.constData(), &value);
+    const qint64 elapsed = t.elapsed();
+
+    QCOMPARE(got, kind == SweepFault::Corrupt ? int(QVRUsb::WriteVerifyFailed) : at.result);
+    QCOMPARE(int(value), at.progress);
+
+    // Every request before the fault was the expected one and went through.
+    const auto log = testbed->requests(id);
+    QVERIFY2(log.size() >= size_t(position - 1), QByteArray::number(int(log.size())).constData());
+    for (size_t i = 0; i + 1 < size_t(position); ++i) {
+        const ExpectedRequest& e = requests[i];
+        QVERIFY2(log[i].request == e.request && log[i].value == e.value && log[i].index == e.index &&
+                     log[i].status == 0,
+                 QByteArray::number(int(i + 1)).constData());
+    }
+    // The failing request is the last one the camera saw (a busy status is read until the bound).
+    const bool busyWait = kind == SweepFault::Busy && at.request == 0xD3;
+    if (kind == SweepFault::Unplug) {
+        QCOMPARE(int(log.size()), position - 1);
+        QVERIFY(!testbed->isPlugged(id));
+    } else if (busyWait) {
+        QVERIFY(log.size() > size_t(position));
+        for (size_t i = size_t(position - 1); i < log.size(); ++i)
+            QVERIFY(log[i].request == 0xD3 && log[i].status == 0);
+    } else {
+        QCOMPARE(int(log.size()), position);
+        const ControlRequest& last = log.back();
+        QVERIFY(last.request == at.request && last.value == at.value && last.index == at.index);
+        const int status = kind == SweepFault::NoAnswer ? -ENOENT : kind == SweepFault::Corrupt ? 0 : -EPIPE;
+        QCOMPARE(last.status, status);
+    }
+
+    // Within its bound: the pauses already taken plus the wait the fault costs (the request time-out,
+    // or the status bound), with slack for a loaded machine.
+    int waitMs = 0;
+    if (kind == SweepFault::NoAnswer)
+        waitMs = int(QVRUsb::RequestTimeoutMs);
+    else if (busyWait)
+        waitMs = int(at.result == QVRUsb::WriteEraseFailed ? eraseBoundMs : programBoundMs);
+    const qint64 boundMs = qint64(at.pauses) * ChunkPauseMs + waitMs;
+    QVERIFY2(
+        elapsed >= waitMs && elapsed < boundMs + 1500,
+        QByteArray::number(elapsed).append(" ms, bound ").append(QByteArray::number(boundMs)).constData());
 }
 
 void TestCameraDevice::realisticTimings()

@@ -5,8 +5,8 @@
 #include "devizuvezwritefwobject.h"
 #include "wheelbootloadermodel.h"
 
-#include <QRandomGenerator>
 #include "hidrawevents.h"
+#include <QRandomGenerator>
 
 #include <QtTest>
 #include <fcntl.h>
@@ -43,6 +43,31 @@ QByteArray padded(const QByteArray& image)
     return image + QByteArray(int(WheelBootloaderModel::FlashSize) - image.size(), char(0xFF));
 }
 
+// The fault sweep: faults it arms, and the commands of an update of a 256-byte image in order:
+// name and version queries, 45 erases, 8 writes, run.
+enum class SweepFault
+{
+    NoReply,
+    Status1,
+    Status2,
+    Refused, // reply byte 3: 0x01 for erase and write, 0xFF for run
+    Unplug,  // the bootloader leaves the bus after taking the command, before answering it
+};
+
+constexpr int SweepImageSize = 256;
+constexpr int SweepErases = 45;
+constexpr int SweepWrites = SweepImageSize / 32;
+constexpr int SweepCommands = 2 + SweepErases + SweepWrites + 1;
+
+uint8_t sweepCode(int position)
+{
+    return position == 1                 ? 0x12
+           : position == 2               ? 0x11
+           : position <= 2 + SweepErases ? 0x20
+           : position < SweepCommands    ? 0x21
+                                         : 0x30;
+}
+
 } // namespace
 
 class TestWheelWriter : public QObject
@@ -72,6 +97,8 @@ private slots:
     void runFailsOnRefusal();
     void blankImageSum();
     void unplugDuringWrite();
+    void faultSweep_data();
+    void faultSweep();
     void fullImage();
     void bootloaderAppearsLater();
     void hotplugEvents();
@@ -458,6 +485,123 @@ void TestWheelWriter::unplugDuringWrite()
     // Nothing further reaches the device.
     QVERIFY(!writer->WriteFlash());
     QCOMPARE(model->commands().size(), 145);
+}
+
+// Each fault at commands of every kind of an update, as the worker runs it: identification at construction,
+// then erase, write and run, stopping at the first step that fails. A failed query leaves its text
+// empty; a failed erase or write command is the last command the bootloader sees. A run fails only on
+// an answer with result 0xFF: no answer, a lost device or status 1 or 2 counts as started.
+void TestWheelWriter::faultSweep_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("position"); // 1-based command of the update
+
+    const struct
+    {
+        SweepFault fault;
+        const char* name;
+    } faults[] = {{SweepFault::NoReply, "no reply"},
+                  {SweepFault::Status1, "status 1"},
+                  {SweepFault::Status2, "status 2"},
+                  {SweepFault::Refused, "refused"},
+                  {SweepFault::Unplug, "unplug"}};
+    // Both queries and the run; of the erases and writes the first, the second, one in the middle and
+    // the last (each row costs a plug and an identification; the rest repeat the same steps).
+    const int positions[] = {1,
+                             2,
+                             3,
+                             4,
+                             25,
+                             2 + SweepErases,
+                             3 + SweepErases,
+                             4 + SweepErases,
+                             6 + SweepErases,
+                             SweepCommands - 1,
+                             SweepCommands};
+    for (const auto& f : faults) {
+        for (int position : positions) {
+            const uint8_t code = sweepCode(position);
+            if (f.fault == SweepFault::Refused && (code == 0x11 || code == 0x12))
+                continue; // the queries have no result byte
+            QTest::addRow("%s at %d (%02X)", f.name, position, code) << int(f.fault) << position;
+        }
+    }
+}
+
+void TestWheelWriter::faultSweep()
+{
+    QFETCH(int, fault);
+    QFETCH(int, position);
+    const SweepFault kind = SweepFault(fault);
+    const uint8_t code = sweepCode(position);
+
+    model.reset(new WheelBootloaderModel(testbed));
+    switch (kind) {
+    case SweepFault::NoReply:
+        model->setFault(Fault::NoReply, code, position - 1);
+        break;
+    case SweepFault::Status1:
+        model->setFault(Fault::Status1, code, position - 1);
+        break;
+    case SweepFault::Status2:
+        model->setFault(Fault::Status2, code, position - 1);
+        break;
+    case SweepFault::Refused:
+        model->setFault(Fault::ResultNonZero, code, position - 1, code == 0x30 ? 0xFF : 0x01);
+        break;
+    case SweepFault::Unplug:
+        model->setUnplugAfter(position);
+        break;
+    }
+    QVERIFY(model->plug());
+    QCOMPARE(DevizuvEZWriteFWObject::GetZWBootloadCount(), 1);
+    const QByteArray image = randomBytes(SweepImageSize, 29);
+
+    QElapsedTimer t;
+    t.start();
+    DevizuvEZWriteFWObject writer(0);
+    const bool opened = writer.Open();
+    QVERIFY(writer.SetFirmwareData(Base, bytesOf(image), uint32_t(image.size())));
+    const bool query = code == 0x11 || code == 0x12;
+    const bool erased = !query && opened && writer.EraseFlash();
+    const bool written = erased && writer.WriteFlash();
+    const bool run = written && writer.RunProgram();
+    const qint64 elapsed = t.elapsed();
+
+    const auto commands = model->commands();
+    if (query) {
+        // The failing query's text is empty; the other query still goes out unless the device left.
+        const bool gone = kind == SweepFault::Unplug;
+        QCOMPARE(writer.GetBootloadName(), code == 0x12 ? QByteArray() : QByteArray("ZW Bootloader"));
+        QCOMPARE(writer.GetBootloadVersion(), code == 0x11 || gone ? QByteArray() : QByteArray("1.2"));
+        QCOMPARE(opened, !gone);
+        QCOMPARE(commands.size(), gone ? position : 2);
+    } else {
+        QVERIFY(opened);
+        QCOMPARE(commands.size(), position);
+        QCOMPARE(commands.last().code, code);
+        QCOMPARE(writer.GetCommandCount(), uint32_t(position));
+        if (code == 0x20) {
+            QVERIFY(!erased);
+            QCOMPARE(commands.last().address, Base + uint32_t(position - 3) * 1024);
+        } else if (code == 0x21) {
+            QVERIFY(erased);
+            QVERIFY(!written);
+            const int block = position - 3 - SweepErases;
+            QCOMPARE(commands.last().address, Base + uint32_t(block) * 32);
+            // The blocks before the failing one are in flash; nothing from it on.
+            const QByteArray flash = model->flash();
+            QCOMPARE(flash.left(block * 32), image.left(block * 32));
+            QCOMPARE(flash.mid(block * 32), QByteArray(flash.size() - block * 32, char(0xFF)));
+        } else {
+            QVERIFY(written);
+            const bool started = kind != SweepFault::Refused;
+            QCOMPARE(run, started);
+            QVERIFY(!model->runningNewFirmware());
+        }
+    }
+    // One reply time-out at most (the failing command); every other exchange is answered at once.
+    QVERIFY2(elapsed < 200 + 1500, QByteArray::number(elapsed).constData());
 }
 
 void TestWheelWriter::fullImage()

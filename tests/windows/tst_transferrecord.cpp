@@ -172,19 +172,41 @@ void TestTransferRecord::bytesMoved_data()
 {
     QTest::addColumn<uint>("returned");
     QTest::addColumn<uint>("moved");
-    QTest::newRow("nothing returned") << 0u << 0u;
-    QTest::newRow("header only") << 38u << 0u;
-    QTest::newRow("one byte") << 39u << 1u;
-    QTest::newRow("FPGA version reply") << 43u << 5u;
-    QTest::newRow("page") << 38u + 4096u << 4096u;
-    QTest::newRow("shorter than the header") << 10u << 0u;
+    QTest::addColumn<uint>("capacity"); // the caller's room, also the record's data area
+    QTest::addColumn<uint>("taken");    // what the caller may take from the record
+    QTest::newRow("nothing returned") << 0u << 0u << 5u << 0u;
+    QTest::newRow("header only") << 38u << 0u << 5u << 0u;
+    QTest::newRow("one byte") << 39u << 1u << 5u << 1u;
+    QTest::newRow("FPGA version reply") << 43u << 5u << 5u << 5u;
+    QTest::newRow("page") << 38u + 4096u << 4096u << 4096u << 4096u;
+    QTest::newRow("shorter than the header") << 10u << 0u << 5u << 0u;
+    QTest::newRow("count past the record") << 38u + 4097u << 4097u << 4096u << 4096u;
+    QTest::newRow("largest count") << 0xFFFFFFFFu << 0xFFFFFFFFu - 38u << 20u << 20u;
 }
 
 void TestTransferRecord::bytesMoved()
 {
     QFETCH(uint, returned);
     QFETCH(uint, moved);
+    QFETCH(uint, capacity);
+    QFETCH(uint, taken);
     QCOMPARE(recordBytesMoved(returned), uint32_t(moved));
+
+    ControlSetup setup;
+    setup.length = capacity;
+    std::vector<uint8_t> record = buildTransferRecord(setup, nullptr);
+    record[14] = 0x01; // completion status A as the driver writes it
+    const TransferReply reply = readTransferReply(record.data(), record.size(), returned, capacity);
+    QCOMPARE(reply.moved, uint32_t(taken));
+    QCOMPARE(reply.usbStatus, 1u);
+    QCOMPARE(reply.driverStatus, 0u);
+    // The caller may name more room than the record holds; the record's data area still bounds it.
+    QCOMPARE(readTransferReply(record.data(), record.size(), returned, capacity + 100).moved,
+             uint32_t(taken));
+    // A record cut short of its header reports nothing.
+    const TransferReply cut = readTransferReply(record.data(), 37, returned, capacity);
+    QCOMPARE(cut.moved, 0u);
+    QCOMPARE(cut.usbStatus, 0u);
 }
 
 void TestTransferRecord::statusWords()
