@@ -121,6 +121,28 @@ template <typename Visit> void forEachUsbDevice(struct udev* context, Visit visi
     udev_enumerate_unref(enumerate);
 }
 
+// Nodes of the present USB devices of a vendor that `accept` takes, sorted by name.
+template <typename Accept>
+QStringList usbNodesOf(uint16_t vendorId, Accept accept)
+{
+    QStringList nodes;
+    Udev udev;
+    if (!udev.context)
+        return nodes;
+    forEachUsbDevice(udev.context, [&](struct udev_device* device) {
+        const char* vendor = udev_device_get_sysattr_value(device, "idVendor");
+        bool ok = false;
+        if (vendor && QByteArray(vendor).trimmed().toUInt(&ok, 16) == vendorId && ok && accept(device)) {
+            const QString node = nodeOf(device);
+            if (!node.isEmpty())
+                nodes.append(node);
+        }
+        return false;
+    });
+    std::sort(nodes.begin(), nodes.end());
+    return nodes;
+}
+
 } // namespace
 
 QString usbDeviceNode(const QString& cameraPath)
@@ -169,50 +191,20 @@ QString usbDeviceNode(const QString& cameraPath)
 
 QStringList usbDeviceNodes(uint16_t vendorId)
 {
-    QStringList nodes;
-    Udev udev;
-    if (!udev.context)
-        return nodes;
-    forEachUsbDevice(udev.context, [&](struct udev_device* device) {
-        const char* vendor = udev_device_get_sysattr_value(device, "idVendor");
-        bool ok = false;
-        if (vendor && QByteArray(vendor).trimmed().toUInt(&ok, 16) == vendorId && ok) {
-            const QString node = nodeOf(device);
-            if (!node.isEmpty())
-                nodes.append(node);
-        }
-        return false;
-    });
-    std::sort(nodes.begin(), nodes.end());
-    return nodes;
+    return usbNodesOf(vendorId, [](struct udev_device*) { return true; });
 }
 
 QStringList cameraDeviceNodes()
 {
-    QStringList nodes;
-    Udev udev;
-    if (!udev.context)
-        return nodes;
-    forEachUsbDevice(udev.context, [&](struct udev_device* device) {
-        const char* vendor = udev_device_get_sysattr_value(device, "idVendor");
-        bool ok = false;
-        if (!vendor || QByteArray(vendor).trimmed().toUInt(&ok, 16) != 0xA0A0 || !ok)
-            return false;
+    return usbNodesOf(0xA0A0, [](struct udev_device* device) {
         // The descriptors the kernel caches, read as a file: the attribute is binary.
         QFile file(QFile::decodeName(udev_device_get_syspath(device)) + QLatin1String("/descriptors"));
         if (!file.open(QIODevice::ReadOnly))
             return false;
         const QByteArray bytes = file.read(65536);
-        if (!UsbDescriptors::isCameraClassDescriptors(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                                      size_t(bytes.size())))
-            return false;
-        const QString node = nodeOf(device);
-        if (!node.isEmpty())
-            nodes.append(node);
-        return false;
+        return UsbDescriptors::isCameraClassDescriptors(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                                        size_t(bytes.size()));
     });
-    std::sort(nodes.begin(), nodes.end());
-    return nodes;
 }
 
 QStringList hidrawNodes(uint16_t vendorId, int productId)

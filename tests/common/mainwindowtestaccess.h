@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 #include <functional>
 
@@ -46,6 +47,21 @@ public:
     static DevizuvEZWriteFWObject* zwWriter(MainWindow& w) { return w.zwWriter; }
     static int totalCommandCount(MainWindow& w) { return w.totalCommandCount; }
 };
+
+// A named child widget of the window; a missing one ends the test program.
+template <typename T> T* child(MainWindow& w, const char* name)
+{
+    T* widget = w.findChild<T*>(QLatin1String(name));
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
+
+// The log pane's lines.
+inline QStringList logLines(MainWindow& w)
+{
+    return child<QTextEdit>(w, "textEditLog")->toPlainText().split(QLatin1Char('\n'));
+}
 
 // A settings store in a temporary folder, so tests never touch the build tree's config.
 struct TestSettings

@@ -41,17 +41,6 @@ class TestCameraTab : public QObject
         return id;
     }
 
-    template <typename T> static T* child(MainWindow& w, const char* name)
-    {
-        T* widget = w.findChild<T*>(QLatin1String(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
-    static QStringList logLines(MainWindow& w)
-    {
-        return child<QTextEdit>(w, "textEditLog")->toPlainText().split(QLatin1Char('\n'));
-    }
     static QString cameraPath(int listIndex)
     {
         return QString::fromLocal8Bit(QVRUsb::cameraList().paths.value(listIndex));

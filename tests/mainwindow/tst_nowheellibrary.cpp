@@ -22,17 +22,6 @@ class TestNoWheelLibrary : public QObject
     QTemporaryDir files;
     QString missingLibrary;
 
-    template <typename T> static T* child(MainWindow& w, const char* name)
-    {
-        T* widget = w.findChild<T*>(QLatin1String(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
-    static QStringList log(MainWindow& w)
-    {
-        return child<QTextEdit>(w, "textEditLog")->toPlainText().split('\n');
-    }
     QString problemLine() const
     {
         return QStringLiteral("Filter wheel library DevizuvEZ not found (looked for %1): wheels cannot be "
@@ -70,17 +59,17 @@ private slots:
         MainWindow w;
         w.show();
         MainWindowTestAccess::notShowWarning(w) = true;
-        QVERIFY2(log(w).count(problemLine()) == 1, qPrintable(log(w).join('\n')));
-        QVERIFY(log(w).contains(QStringLiteral("Detect 0 Wheel(s)...")));
+        QVERIFY2(logLines(w).count(problemLine()) == 1, qPrintable(logLines(w).join('\n')));
+        QVERIFY(logLines(w).contains(QStringLiteral("Detect 0 Wheel(s)...")));
         checkNoWheel(w);
         QVERIFY(wheel.calls().isEmpty());
 
         // Device changes rescan both sides; the explanation is not repeated.
         const DeviceId other = bed.addForeignDevice();
-        QTRY_COMPARE(log(w).count(QStringLiteral("Get Connnected Wheel...")), 2);
+        QTRY_COMPARE(logLines(w).count(QStringLiteral("Get Connnected Wheel...")), 2);
         bed.unplug(other);
-        QTRY_COMPARE(log(w).count(QStringLiteral("Get Connnected Wheel...")), 3);
-        QCOMPARE(log(w).count(problemLine()), 1);
+        QTRY_COMPARE(logLines(w).count(QStringLiteral("Get Connnected Wheel...")), 3);
+        QCOMPARE(logLines(w).count(problemLine()), 1);
         checkNoWheel(w);
 
         // The camera write goes through and lands in the flash.
@@ -102,7 +91,7 @@ private slots:
 
         // The tab's Refresh clears the log, so the explanation comes back, once.
         QTest::mouseClick(child<QPushButton>(w, "pushButtonRefreshZW"), Qt::LeftButton);
-        QCOMPARE(log(w), (QStringList{QStringLiteral("Get Connnected Wheel..."), problemLine(),
+        QCOMPARE(logLines(w), (QStringList{QStringLiteral("Get Connnected Wheel..."), problemLine(),
                                       QStringLiteral("Detect 0 Wheel(s)...")}));
         checkNoWheel(w);
         QVERIFY(wheel.calls().isEmpty());

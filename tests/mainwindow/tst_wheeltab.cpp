@@ -24,17 +24,6 @@ class TestWheelTab : public QObject
     std::unique_ptr<TestSettings> settings;
     std::vector<std::unique_ptr<WheelModel>> wheels;
 
-    template <typename T> static T* child(MainWindow& w, const char* name)
-    {
-        T* widget = w.findChild<T*>(QLatin1String(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
-    static QStringList log(MainWindow& w)
-    {
-        return child<QTextEdit>(w, "textEditLog")->toPlainText().split('\n');
-    }
     static void clearLog(MainWindow& w) { child<QTextEdit>(w, "textEditLog")->clear(); }
 
     // Wheel k uses hidraw nodes 16+2k (wheel) and 17+2k (its bootloader).
@@ -90,7 +79,7 @@ private slots:
         addWheel(broken);
         MainWindow w;
         QCOMPARE(finishSelfTest(), QStringLiteral("Self Test OK"));
-        QStringList lines = log(w);
+        QStringList lines = logLines(w);
         QVERIFY(lines.contains(QStringLiteral("Get Connnected Wheel...")));
         QVERIFY(lines.contains(QStringLiteral("Detect 1 Wheel(s)...")));
         auto* list = child<QComboBox>(w, "comboBoxZWList");
@@ -103,7 +92,7 @@ private slots:
         QCOMPARE(child<QComboBox>(w, "comboBoxGotoPosition")->count(), 7);
         QCOMPARE(child<QComboBox>(w, "comboBoxGotoPosition")->itemText(6), QStringLiteral("7"));
         QVERIFY(lines.contains(QStringLiteral("Start to Self Testing!!!")));
-        QVERIFY(log(w).contains(QStringLiteral("Self Test OK!!!")));
+        QVERIFY(logLines(w).contains(QStringLiteral("Self Test OK!!!")));
     }
 
     void reportedButNoneOpens()
@@ -112,7 +101,7 @@ private slots:
         broken.faults.unopenable = true;
         addWheel(broken);
         MainWindow w;
-        QVERIFY(log(w).contains(QStringLiteral("Detect 0 Wheel(s)...")));
+        QVERIFY(logLines(w).contains(QStringLiteral("Detect 0 Wheel(s)...")));
         QCOMPARE(child<QComboBox>(w, "comboBoxZWList")->count(), 0);
         QVERIFY(child<QPushButton>(w, "pushButtonResetZW")->isEnabled());
         QVERIFY(child<QPushButton>(w, "pushButton_SetMaxPower")->isEnabled());
@@ -125,7 +114,7 @@ private slots:
     void noWheelDisablesControls()
     {
         MainWindow w;
-        QVERIFY(log(w).contains(QStringLiteral("Detect 0 Wheel(s)...")));
+        QVERIFY(logLines(w).contains(QStringLiteral("Detect 0 Wheel(s)...")));
         for (const char* name : {"pushButtonResetZW", "pushButtonWriteFW_ZW", "pushButton_ReadMotorInfo",
                                  "pushButton_SetMaxPower"})
             QVERIFY2(!child<QWidget>(w, name)->isEnabled(), name);
@@ -179,7 +168,7 @@ private slots:
         const int items = child<QComboBox>(w, "comboBoxZWList")->count();
         wheels.front()->unplug();
         QTest::qWait(300); // the uevent arrives and runs the scans
-        QVERIFY(!log(w).contains(QStringLiteral("Get Connnected Wheel...")));
+        QVERIFY(!logLines(w).contains(QStringLiteral("Get Connnected Wheel...")));
         QCOMPARE(child<QComboBox>(w, "comboBoxZWList")->count(), items);
     }
 
@@ -192,8 +181,8 @@ private slots:
         MainWindow w;
         QCOMPARE(finishSelfTest(), QStringLiteral("Self Test OK"));
         QCOMPARE(wheel->selfTestCount(), 1);
-        QVERIFY(log(w).contains(QStringLiteral("Start to Self Testing!!!")));
-        QVERIFY(log(w).contains(QStringLiteral("Self Testing.......")));
+        QVERIFY(logLines(w).contains(QStringLiteral("Start to Self Testing!!!")));
+        QVERIFY(logLines(w).contains(QStringLiteral("Self Testing.......")));
     }
 
     // The list follows the slot the wheel reports without commanding a move of its own.
@@ -216,7 +205,7 @@ private slots:
             const QSignalBlocker blocker(gotoList);
             gotoList->setCurrentIndex(2);
         }
-        QVERIFY(!log(w).contains(QStringLiteral("Start to Self Testing!!!"))); // a moving wheel is followed
+        QVERIFY(!logLines(w).contains(QStringLiteral("Start to Self Testing!!!"))); // a moving wheel is followed
         QTRY_COMPARE(gotoList->currentText(), QStringLiteral("6"));
         QVERIFY(gotoList->isEnabled());
         QCOMPARE(wheel->gotoCommands(), QVector<int>{5});
@@ -234,7 +223,7 @@ private slots:
         auto* gotoList = child<QComboBox>(w, "comboBoxGotoPosition");
         clearLog(w);
         gotoList->setCurrentIndex(4);
-        QCOMPARE(log(w).value(0), QStringLiteral("Going to Position: 5"));
+        QCOMPARE(logLines(w).value(0), QStringLiteral("Going to Position: 5"));
         QTRY_COMPARE(wheel->position(), 4);
         QTRY_VERIFY(gotoList->isEnabled());
         QCOMPARE(wheel->gotoCommands(), QVector<int>{4});
@@ -243,7 +232,7 @@ private slots:
         wheel->setRefused(ZW_CMD_GOTO);
         clearLog(w);
         gotoList->setCurrentIndex(2);
-        QVERIFY(log(w).value(0).startsWith(QStringLiteral("Goto Position Failed, Code: ")));
+        QVERIFY(logLines(w).value(0).startsWith(QStringLiteral("Goto Position Failed, Code: ")));
         QCOMPARE(gotoList->currentIndex(), 4);
         QCOMPARE(wheel->gotoCommands(), (QVector<int>{4, 2, 4}));
     }
@@ -267,13 +256,13 @@ private slots:
         QTest::mouseClick(oneWay, Qt::LeftButton);
         QTest::mouseClick(child<QPushButton>(w, "pushButtonResetZW"), Qt::LeftButton);
         if (refused) {
-            QVERIFY(log(w).value(0).startsWith(QStringLiteral("Failed to Set One-Way , Code: ")));
-            QVERIFY(log(w).value(1).startsWith(QStringLiteral("Failed to Reset ZW, Code: ")));
+            QVERIFY(logLines(w).value(0).startsWith(QStringLiteral("Failed to Set One-Way , Code: ")));
+            QVERIFY(logLines(w).value(1).startsWith(QStringLiteral("Failed to Reset ZW, Code: ")));
             QVERIFY(oneWay->isChecked()); // keeps the new tick
             QVERIFY(!wheel->oneWay());
         } else {
-            QCOMPARE(log(w).value(0), QStringLiteral("Set One-Way OK!!!, Value: Yes"));
-            QCOMPARE(log(w).value(1), QStringLiteral("Reset ZW OK!!!"));
+            QCOMPARE(logLines(w).value(0), QStringLiteral("Set One-Way OK!!!, Value: Yes"));
+            QCOMPARE(logLines(w).value(1), QStringLiteral("Reset ZW OK!!!"));
             QVERIFY(wheel->oneWay());
             QTRY_COMPARE(wheel->resetCount(), 1);
         }
@@ -286,7 +275,7 @@ private slots:
         addWheel(o);
         MainWindow w;
         QCOMPARE(finishSelfTest(), QStringLiteral("Self Test Error"));
-        const QStringList lines = log(w);
+        const QStringList lines = logLines(w);
         const int at = lines.indexOf(QStringLiteral("Self Test Error!!!"));
         QVERIFY(at > 0);
         QCOMPARE(lines.value(at - 1), QStringLiteral("Self Test Finished!!!"));
@@ -318,7 +307,7 @@ private slots:
         finishSelfTest();
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_ReadMotorInfo"), Qt::LeftButton);
-        QCOMPARE(log(w),
+        QCOMPARE(logLines(w),
                  (QStringList{QStringLiteral("Read Motor State: 3: Running, Communication State: 0!!!"),
                               QStringLiteral("Read Motor Speed, start speed: 400, running speed: 6000!!!"),
                               QStringLiteral("Read Motor Power, running power: 28, stop power: 4!!!")}));
@@ -326,13 +315,13 @@ private slots:
         wheel->setMotorState(7, 1);
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_ReadMotorInfo"), Qt::LeftButton);
-        QCOMPARE(log(w).size(), 3);
-        QVERIFY(log(w).value(0).startsWith(QStringLiteral("Failed to Read Motor State, Error: ")));
-        QVERIFY(log(w).value(1).startsWith(QStringLiteral("Read Motor Speed")));
+        QCOMPARE(logLines(w).size(), 3);
+        QVERIFY(logLines(w).value(0).startsWith(QStringLiteral("Failed to Read Motor State, Error: ")));
+        QVERIFY(logLines(w).value(1).startsWith(QStringLiteral("Read Motor Speed")));
         wheel->setRefused(ZW_CMD_GET_MOTOR_STATE, false);
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_ReadMotorInfo"), Qt::LeftButton);
-        QCOMPARE(log(w).value(0), QStringLiteral("Read Motor State: 7: Unknow, Communication State: 1!!!"));
+        QCOMPARE(logLines(w).value(0), QStringLiteral("Read Motor State: 7: Unknow, Communication State: 1!!!"));
     }
 
     void setPowerRefusedOnWheelError_data()
@@ -357,7 +346,7 @@ private slots:
         QTest::mouseClick(child<QPushButton>(w, "pushButton_SetMaxPower"), Qt::LeftButton);
         QCOMPARE(title, QStringLiteral("Wheel Error"));
         QCOMPARE(
-            log(w),
+            logLines(w),
             (QStringList{
                 QStringLiteral("Wheel error state: ") + name,
                 QStringLiteral("Wheel has an error, can not set the power of motor!"),
@@ -398,7 +387,7 @@ private slots:
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_SetMaxPower"), Qt::LeftButton);
         QCOMPARE(
-            log(w),
+            logLines(w),
             (QStringList{
                 QStringLiteral("Wheel error state: NoError"), QStringLiteral("Setting the motor power..."),
                 QStringLiteral("Set the motor running power OK: ") + power->currentText(),
@@ -442,10 +431,10 @@ private slots:
         wheel->setRefused(uint8_t(refusedCommand));
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_SetMaxPower"), Qt::LeftButton);
-        QCOMPARE(log(w).mid(log(w).size() - tail.size()), tail);
+        QCOMPARE(logLines(w).mid(logLines(w).size() - tail.size()), tail);
         QCOMPARE(wheel->saveCount(), saves);
         if (refusedCommand == ZW_CMD_SET_MOTOR_POWER) {
-            QCOMPARE(log(w).size(), 3);
+            QCOMPARE(logLines(w).size(), 3);
             QCOMPARE(wheel->motorSettings().startSpeed, WheelModel::MotorSettings().startSpeed);
         }
     }
@@ -456,10 +445,10 @@ private slots:
         wheel->setRefused(ZW_CMD_GET_FW_VERSION);
         MainWindow w;
         finishSelfTest();
-        QVERIFY(log(w).filter(QStringLiteral("ERROR: Read Firmware Version Failed, Code: ")).size() == 1);
+        QVERIFY(logLines(w).filter(QStringLiteral("ERROR: Read Firmware Version Failed, Code: ")).size() == 1);
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_SetMaxPower"), Qt::LeftButton);
-        QCOMPARE(log(w), QStringList{QStringLiteral("ERROR: no wheels!")});
+        QCOMPARE(logLines(w), QStringList{QStringLiteral("ERROR: no wheels!")});
         QCOMPARE(wheel->saveCount(), 0);
     }
 
@@ -468,7 +457,7 @@ private slots:
         MainWindow w;
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_WhatThis"), Qt::LeftButton);
-        const QStringList lines = log(w);
+        const QStringList lines = logLines(w);
         QCOMPARE(lines.size(), 7);
         QCOMPARE(lines.first(), QStringLiteral("------"));
         QCOMPARE(lines.last(), QStringLiteral("------"));

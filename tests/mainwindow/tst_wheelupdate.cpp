@@ -40,17 +40,6 @@ class TestWheelUpdate : public QObject
     std::vector<DeviceId> cameras;
     QTemporaryDir files;
 
-    template <typename T> static T* child(MainWindow& w, const char* name)
-    {
-        T* widget = w.findChild<T*>(QLatin1String(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
-    static QStringList log(MainWindow& w)
-    {
-        return child<QTextEdit>(w, "textEditLog")->toPlainText().split('\n');
-    }
 
     WheelModel* addWheel(WheelModel::Options options = {})
     {
@@ -160,7 +149,7 @@ private slots:
         int progress = -1;
         BoxAnswerer boxes(retry());
         boxes.setRule(QStringLiteral("Write Successfully"), [&](QMessageBox*) {
-            lines = log(*w);
+            lines = logLines(*w);
             message = child<QLabel>(*w, "labelMsg_ZW")->text();
             state = child<QLabel>(*w, "labelMsg_ZW")->property("res").toString();
             progress = child<QProgressBar>(*w, "progressBarWriting_ZW")->value();
@@ -201,7 +190,7 @@ private slots:
         QCOMPARE(progress, 100);
         QCOMPARE(state, QStringLiteral("ok"));
         QCOMPARE(message, QStringLiteral("Write FW Successful!"));
-        if (!log(*w).mid(linesAtResult).contains(QStringLiteral("Get Connnected Wheel...")))
+        if (!logLines(*w).mid(linesAtResult).contains(QStringLiteral("Get Connnected Wheel...")))
             checkStaleList(*w); // until a rescan
         QByteArray padded = image;
         padded.append(QByteArray(46080 - image.size(), char(0xFF)));
@@ -254,8 +243,8 @@ private slots:
         child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
         QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
         QCOMPARE(child<QLabel>(*w, "labelMsg_ZW")->text(), QStringLiteral("Failed to back to boolloader!"));
-        QVERIFY(log(*w).last().startsWith(QStringLiteral("Failed to back to boolloader, Code: ")));
-        QVERIFY(log(*w).last().size() > QStringLiteral("Failed to back to boolloader, Code: ").size());
+        QVERIFY(logLines(*w).last().startsWith(QStringLiteral("Failed to back to boolloader, Code: ")));
+        QVERIFY(logLines(*w).last().size() > QStringLiteral("Failed to back to boolloader, Code: ").size());
         QVERIFY(child<QPushButton>(*w, "pushButtonWriteFW_ZW")->isEnabled());
         QVERIFY(child<QPushButton>(*w, "pushButtonResetZW")->isEnabled());
     }
@@ -289,7 +278,7 @@ private slots:
         BoxAnswerer boxes(retry());
         QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(boxes.titles.contains(QStringLiteral("Write Failed")), 30000);
-        const QStringList lines = log(*w);
+        const QStringList lines = logLines(*w);
         QCOMPARE(lines.mid(lines.size() - 2), (QStringList{failedLine, QStringLiteral("Write FW Failed!")}));
         QCOMPARE(child<QLabel>(*w, "labelMsg_ZW")->property("res").toString(), QStringLiteral("failed"));
         checkStaleList(*w);
@@ -344,7 +333,7 @@ private slots:
         child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
         BoxAnswerer boxes({});
         QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
-        QCOMPARE(log(*w).last(), line);
+        QCOMPARE(logLines(*w).last(), line);
         QCOMPARE(boxes.titles, box ? QStringList{QStringLiteral("The Firmware File Error")} : QStringList());
         QTest::qWait(300); // a bootloader command would be on its way by now
         QVERIFY(!sentToBootloader(*wheel));
@@ -378,7 +367,7 @@ private slots:
         QTimer::singleShot(0, w.get(), [&w] { w->close(); }); // runs inside the wait for the parse
         QTest::mouseClick(child<QPushButton>(*w, "pushButtonWriteFW_ZW"), Qt::LeftButton);
         QVERIFY(!w->isVisible());
-        QVERIFY(log(*w).contains(QStringLiteral("Parse firmware file OK!")));
+        QVERIFY(logLines(*w).contains(QStringLiteral("Parse firmware file OK!")));
         QTest::qWait(300);
         QVERIFY(!sentToBootloader(*wheel));
         w.reset();
@@ -400,8 +389,8 @@ private slots:
             expected << QStringLiteral("Try Again?");
         expected << QStringLiteral("Re-plug Wheel");
         QCOMPARE(boxes.titles, expected);
-        QCOMPARE(log(*w).filter(QStringLiteral("ERROR: Scan ZW bootloader failed!")).size(), 6);
-        QCOMPARE(log(*w).filter(QStringLiteral("Please wait, bootloader is being scanned...")).size(), 6);
+        QCOMPARE(logLines(*w).filter(QStringLiteral("ERROR: Scan ZW bootloader failed!")).size(), 6);
+        QCOMPARE(logLines(*w).filter(QStringLiteral("Please wait, bootloader is being scanned...")).size(), 6);
         checkStaleList(*w);
         QCOMPARE(MainWindow::bootloaderScanDelayMs, 400); // the hook, not the program's 5000 ms default
     }
@@ -512,7 +501,7 @@ private slots:
         QCOMPARE(titles.join(QLatin1String(" | ")), boxes.join(QLatin1String(" | ")));
         QVERIFY(lastBoxWithWindow);
         QVERIFY(!A::writeRunning(*w));
-        const QStringList lines = log(*w);
+        const QStringList lines = logLines(*w);
         const QString willClose = QStringLiteral("Flashwick will close when the write has finished.");
         QCOMPARE(lines.count(willClose), 1);
         QVERIFY(lines.lastIndexOf(lastLine) > lines.indexOf(willClose));
