@@ -122,8 +122,7 @@ template <typename Visit> void forEachUsbDevice(struct udev* context, Visit visi
 }
 
 // Nodes of the present USB devices of a vendor that `accept` takes, sorted by name.
-template <typename Accept>
-QStringList usbNodesOf(uint16_t vendorId, Accept accept)
+template <typename Accept> QStringList usbNodesOf(uint16_t vendorId, Accept accept)
 {
     QStringList nodes;
     Udev udev;

@@ -92,7 +92,7 @@ private slots:
         // The tab's Refresh clears the log, so the explanation comes back, once.
         QTest::mouseClick(child<QPushButton>(w, "pushButtonRefreshZW"), Qt::LeftButton);
         QCOMPARE(logLines(w), (QStringList{QStringLiteral("Get Connnected Wheel..."), problemLine(),
-                                      QStringLiteral("Detect 0 Wheel(s)...")}));
+                                           QStringLiteral("Detect 0 Wheel(s)...")}));
         checkNoWheel(w);
         QVERIFY(wheel.calls().isEmpty());
     }

@@ -205,7 +205,8 @@ private slots:
             const QSignalBlocker blocker(gotoList);
             gotoList->setCurrentIndex(2);
         }
-        QVERIFY(!logLines(w).contains(QStringLiteral("Start to Self Testing!!!"))); // a moving wheel is followed
+        QVERIFY(
+            !logLines(w).contains(QStringLiteral("Start to Self Testing!!!"))); // a moving wheel is followed
         QTRY_COMPARE(gotoList->currentText(), QStringLiteral("6"));
         QVERIFY(gotoList->isEnabled());
         QCOMPARE(wheel->gotoCommands(), QVector<int>{5});
@@ -321,7 +322,8 @@ private slots:
         wheel->setRefused(ZW_CMD_GET_MOTOR_STATE, false);
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_ReadMotorInfo"), Qt::LeftButton);
-        QCOMPARE(logLines(w).value(0), QStringLiteral("Read Motor State: 7: Unknow, Communication State: 1!!!"));
+        QCOMPARE(logLines(w).value(0),
+                 QStringLiteral("Read Motor State: 7: Unknow, Communication State: 1!!!"));
     }
 
     void setPowerRefusedOnWheelError_data()
@@ -445,7 +447,8 @@ private slots:
         wheel->setRefused(ZW_CMD_GET_FW_VERSION);
         MainWindow w;
         finishSelfTest();
-        QVERIFY(logLines(w).filter(QStringLiteral("ERROR: Read Firmware Version Failed, Code: ")).size() == 1);
+        QVERIFY(logLines(w).filter(QStringLiteral("ERROR: Read Firmware Version Failed, Code: ")).size() ==
+                1);
         clearLog(w);
         QTest::mouseClick(child<QPushButton>(w, "pushButton_SetMaxPower"), Qt::LeftButton);
         QCOMPARE(logLines(w), QStringList{QStringLiteral("ERROR: no wheels!")});

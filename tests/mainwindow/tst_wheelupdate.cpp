@@ -40,7 +40,6 @@ class TestWheelUpdate : public QObject
     std::vector<DeviceId> cameras;
     QTemporaryDir files;
 
-
     WheelModel* addWheel(WheelModel::Options options = {})
     {
         options.hidrawIndex = 16 + 2 * int(wheels.size());
@@ -390,7 +389,8 @@ private slots:
         expected << QStringLiteral("Re-plug Wheel");
         QCOMPARE(boxes.titles, expected);
         QCOMPARE(logLines(*w).filter(QStringLiteral("ERROR: Scan ZW bootloader failed!")).size(), 6);
-        QCOMPARE(logLines(*w).filter(QStringLiteral("Please wait, bootloader is being scanned...")).size(), 6);
+        QCOMPARE(logLines(*w).filter(QStringLiteral("Please wait, bootloader is being scanned...")).size(),
+                 6);
         checkStaleList(*w);
         QCOMPARE(MainWindow::bootloaderScanDelayMs, 400); // the hook, not the program's 5000 ms default
     }
