@@ -182,8 +182,7 @@ int listDevices(Output& out)
     QJsonObject devices{{"cameras", cameraArray}, {"wheels", wheelArray}, {"bootloaders", bootloaders}};
     if (!devizuvezAvailable())
         devices.insert(QStringLiteral("wheelLibraryProblem"), devizuvezLoadProblem());
-    out.data(QStringLiteral("devices"), devices,
-             lines.join(QLatin1Char('\n')));
+    out.data(QStringLiteral("devices"), devices, lines.join(QLatin1Char('\n')));
     return out.result(ExitOk, QString());
 }
 
