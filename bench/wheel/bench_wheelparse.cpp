@@ -3,6 +3,7 @@
 // lateness of a 10 ms GUI-thread timer while the window parses the file on the thread pool.
 //   QT_QPA_PLATFORM=offscreen build/bin/bench_wheelparse [repetitions]
 #include "hexparser.h"
+#include "hexrecord.h"
 #include "mainwindowtestaccess.h"
 
 #include <QApplication>
@@ -16,20 +17,10 @@
 
 namespace {
 
-// One record line with its checksum.
+// One record line with its CR LF line end.
 QByteArray record(uint8_t type, uint16_t address, const QByteArray& data)
 {
-    uint8_t sum = uint8_t(data.size() + (address >> 8) + (address & 0xFF) + type);
-    for (char c : data)
-        sum = uint8_t(sum + uint8_t(c));
-    return QStringLiteral(":%1%2%3%4%5\r\n")
-        .arg(data.size(), 2, 16, QLatin1Char('0'))
-        .arg(address, 4, 16, QLatin1Char('0'))
-        .arg(type, 2, 16, QLatin1Char('0'))
-        .arg(QString::fromLatin1(data.toHex()))
-        .arg(uint8_t(0x100 - sum), 2, 16, QLatin1Char('0'))
-        .toUpper()
-        .toLatin1();
+    return hexRecord(type, address, data) + "\r\n";
 }
 
 // A file of almost exactly MaxHexFileSize bytes that parses: the largest image (46048 bytes) and

@@ -1,6 +1,7 @@
 // flashwick-cli run as a process under flashwick-emulator: subcommands, exit codes, what reaches the
 // flash, the saved files, JSON events, progress lines, confirmation on a terminal and Ctrl-C.
 #include "flashlayout.h"
+#include "hexrecord.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -49,25 +50,12 @@ QByteArray pseudoRandom(int size, uint32_t seed)
 // Intel HEX with one extended-linear-address record, 16-byte data records and the end record.
 QByteArray hexFile(uint32_t start, const QByteArray& image)
 {
-    auto record = [](uint8_t type, uint16_t address, const QByteArray& data) {
-        uint8_t sum = uint8_t(data.size()) + uint8_t(address >> 8) + uint8_t(address) + type;
-        for (char c : data)
-            sum += uint8_t(c);
-        return QStringLiteral(":%1%2%3%4%5\n")
-            .arg(data.size(), 2, 16, QLatin1Char('0'))
-            .arg(address, 4, 16, QLatin1Char('0'))
-            .arg(type, 2, 16, QLatin1Char('0'))
-            .arg(QString::fromLatin1(data.toHex()))
-            .arg(uint8_t(0x100 - sum), 2, 16, QLatin1Char('0'))
-            .toUpper()
-            .toLatin1();
-    };
     QByteArray upper;
     upper.append(char(start >> 24)).append(char(start >> 16));
-    QByteArray text = record(4, 0, upper);
+    QByteArray text = hexRecord(4, 0, upper) + '\n';
     for (int at = 0; at < image.size(); at += 16)
-        text += record(0, uint16_t(start + uint32_t(at)), image.mid(at, 16));
-    return text + record(1, 0, QByteArray());
+        text += hexRecord(0, uint16_t(start + uint32_t(at)), image.mid(at, 16)) + '\n';
+    return text + hexRecord(1, 0, QByteArray()) + '\n';
 }
 
 } // namespace

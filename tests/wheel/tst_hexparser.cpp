@@ -1,6 +1,7 @@
 // The wheel firmware HEX parser: files from binutils objcopy and hand-made faulty files.
 #include "devizuvezwritefwobject.h"
 #include "hexparser.h"
+#include "hexrecord.h"
 #include "wheelimagerules.h"
 
 #include <QRandomGenerator>
@@ -17,33 +18,17 @@ extern char** environ;
 
 namespace {
 
-// One record line, checksum computed; `tweak` is added to the checksum to make it wrong.
-QByteArray record(uint8_t type, uint16_t address, const QByteArray& data, int tweak = 0)
-{
-    uint8_t sum = uint8_t(data.size() + (address >> 8) + (address & 0xFF) + type);
-    for (char c : data)
-        sum = uint8_t(sum + uint8_t(c));
-    const uint8_t checksum = uint8_t(0x100 - sum + tweak);
-    QByteArray line = ":";
-    line += QByteArray::number(data.size(), 16).rightJustified(2, '0');
-    line += QByteArray::number(address, 16).rightJustified(4, '0');
-    line += QByteArray::number(type, 16).rightJustified(2, '0');
-    line += data.toHex();
-    line += QByteArray::number(checksum, 16).rightJustified(2, '0');
-    return line.toUpper();
-}
-
 QByteArray upper0800()
 {
-    return record(0x04, 0, QByteArray::fromHex("0800"));
+    return hexRecord(0x04, 0, QByteArray::fromHex("0800"));
 }
 QByteArray data16(uint16_t address, char fill)
 {
-    return record(0x00, address, QByteArray(16, fill));
+    return hexRecord(0x00, address, QByteArray(16, fill));
 }
 QByteArray endRecord()
 {
-    return record(0x01, 0, {});
+    return hexRecord(0x01, 0, {});
 }
 
 QByteArray lines(const QList<QByteArray>& list)
@@ -220,11 +205,11 @@ void TestHexParser::handMade_data()
         << a + b;
     QTest::newRow("no end record") << lines({upper0800(), data16(0x4000, 'a')}) << ok << 0x08004000u << a;
     QTest::newRow("other record types left out of the image")
-        << lines({upper0800(), data16(0x4000, 'a'), record(0x05, 0, QByteArray::fromHex("08004000")),
+        << lines({upper0800(), data16(0x4000, 'a'), hexRecord(0x05, 0, QByteArray::fromHex("08004000")),
                   data16(0x4010, 'b'), endRecord()})
         << ok << 0x08004000u << a + b;
     QTest::newRow("empty data record")
-        << lines({upper0800(), record(0x00, 0x4000, {}), data16(0x4000, 'a')}) << ok << 0x08004000u << a;
+        << lines({upper0800(), hexRecord(0x00, 0x4000, {}), data16(0x4000, 'a')}) << ok << 0x08004000u << a;
 
     QTest::newRow("blank line in the middle")
         << lines({upper0800(), data16(0x4000, 'a'), "", data16(0x4010, 'b'), endRecord()}) << format(3) << 0u
@@ -261,10 +246,10 @@ void TestHexParser::handMade_data()
     QTest::newRow("one data byte too many")
         << lines({upper0800(), data16(0x4000, 'a').insert(9, "00")}) << dataLen(2) << 0u << QByteArray();
 
-    QTest::newRow("bad checksum") << lines({upper0800(), data16(0x4000, 'a'), record(0x00, 0x4010, b, 1)})
+    QTest::newRow("bad checksum") << lines({upper0800(), data16(0x4000, 'a'), hexRecord(0x00, 0x4010, b, 1)})
                                   << checksum(3) << 0u << QByteArray();
     QTest::newRow("bad checksum on the address record")
-        << lines({record(0x04, 0, QByteArray::fromHex("0800"), -1)}) << checksum(1) << 0u << QByteArray();
+        << lines({hexRecord(0x04, 0, QByteArray::fromHex("0800"), -1)}) << checksum(1) << 0u << QByteArray();
 
     QTest::newRow("blank line after the end record")
         << lines({upper0800(), data16(0x4000, 'a'), endRecord(), ""}) << endLine(4) << 0u << QByteArray();
@@ -281,17 +266,17 @@ void TestHexParser::handMade_data()
     QTest::newRow("no address record")
         << lines({data16(0x4000, 'a'), endRecord()}) << code04 << 0u << QByteArray();
     QTest::newRow("second address record")
-        << lines({upper0800(), data16(0x4000, 'a'), record(0x04, 0, QByteArray::fromHex("0801")),
+        << lines({upper0800(), data16(0x4000, 'a'), hexRecord(0x04, 0, QByteArray::fromHex("0801")),
                   data16(0, 'b')})
         << code04 << 0u << QByteArray();
     QTest::newRow("address record not first")
         << lines({data16(0x4000, 'a'), upper0800(), data16(0x4010, 'b')}) << code04 << 0u << QByteArray();
     QTest::newRow("address record alone") << lines({upper0800()}) << code04 << 0u << QByteArray();
     QTest::newRow("address record with one byte")
-        << lines({record(0x04, 0, QByteArray::fromHex("08")), data16(0x4000, 'a')}) << code04 << 0u
+        << lines({hexRecord(0x04, 0, QByteArray::fromHex("08")), data16(0x4000, 'a')}) << code04 << 0u
         << QByteArray();
     QTest::newRow("address record without data")
-        << lines({record(0x04, 0, {}), data16(0x4000, 'a')}) << code04 << 0u << QByteArray();
+        << lines({hexRecord(0x04, 0, {}), data16(0x4000, 'a')}) << code04 << 0u << QByteArray();
 }
 
 void TestHexParser::handMade()
@@ -311,8 +296,8 @@ void TestHexParser::handMade()
 void TestHexParser::recordsKeptInFileOrder()
 {
     // The records accepted before a failing line stay available, with their fields.
-    const QByteArray contents = lines(
-        {upper0800(), record(0x00, 0x4010, "xyz"), record(0x00, 0x4000, {}), record(0x00, 0x4020, "q", 2)});
+    const QByteArray contents = lines({upper0800(), hexRecord(0x00, 0x4010, "xyz"),
+                                       hexRecord(0x00, 0x4000, {}), hexRecord(0x00, 0x4020, "q", 2)});
     const HexParseResult result = parseHexFile(writeFile("records.hex", contents));
     QCOMPARE(result.error, HexParseError::ChecksumError);
     QCOMPARE(result.line, 4);
