@@ -3,6 +3,7 @@
 //   QT_QPA_PLATFORM=offscreen umockdev-wrapper build/bin/bench_guilatency
 #include "emulator.h"
 #include "mainwindowtestaccess.h"
+#include "ticklateness.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -45,24 +46,12 @@ int main(int argc, char* argv[])
     window.findChild<QLineEdit*>(QStringLiteral("lineEditFPGAFilePath"))->setText(file);
     auto* label = window.findChild<QLabel*>(QStringLiteral("labelMsg"));
 
-    std::vector<double> lateMs;
-    QElapsedTimer clock;
-    qint64 expected = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(10);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        lateMs.push_back(std::max<qint64>(0, now - expected) / 1e6);
-        expected = now + 10'000'000;
-    });
+    TickLateness lateness;
 
     answerNextBox(QMessageBox::Yes); // the FPGA question
     QTimer::singleShot(0, [&] {
         window.findChild<QPushButton*>(QStringLiteral("pushButtonWriteFPGA"))->click();
-        clock.start();
-        expected = 10'000'000;
-        ticker.start();
+        lateness.start();
     });
     QElapsedTimer wall;
     wall.start();
@@ -70,7 +59,7 @@ int main(int argc, char* argv[])
     QObject::connect(&poll, &QTimer::timeout, [&] {
         const QString state = label->property("res").toString();
         if (state == QLatin1String("ok") || state == QLatin1String("failed")) {
-            ticker.stop();
+            lateness.stop();
             poll.stop();
             printf("write %s in %.1f s\n", qPrintable(state), wall.elapsed() / 1000.0);
             if (QWidget* box = QApplication::activeModalWidget())
@@ -82,12 +71,10 @@ int main(int argc, char* argv[])
     answerNextBox(QMessageBox::Ok, nullptr, 600000); // the result box
     app.exec();
 
-    std::sort(lateMs.begin(), lateMs.end());
-    if (lateMs.empty())
+    if (lateness.ticks() == 0)
         return 1;
-    auto at = [&](double q) { return lateMs[std::min(lateMs.size() - 1, size_t(q * lateMs.size()))]; };
     printf("10 ms timer, %zu ticks: lateness p50 %.2f ms, p99 %.2f ms, max %.2f ms (target p99 < 20, max < "
            "50)\n",
-           lateMs.size(), at(0.5), at(0.99), lateMs.back());
+           lateness.ticks(), lateness.at(0.5), lateness.at(0.99), lateness.at(1.0));
     return 0;
 }

@@ -2,6 +2,7 @@
 // the parse alone (what the window would stall for if it parsed on its own thread), then the
 // lateness of a 10 ms GUI-thread timer while the window parses the file on the thread pool.
 //   QT_QPA_PLATFORM=offscreen build/bin/bench_wheelparse [repetitions]
+#include "../ticklateness.h"
 #include "hexparser.h"
 #include "hexrecord.h"
 #include "mainwindowtestaccess.h"
@@ -81,33 +82,20 @@ int main(int argc, char* argv[])
     window.show();
     window.findChild<QLineEdit*>(QStringLiteral("lineEditFWFilePath_ZW"))->setText(path);
 
-    std::vector<double> lateMs;
-    QElapsedTimer clock;
-    qint64 expected = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(10);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        lateMs.push_back(std::max<qint64>(0, now - expected) / 1e6);
-        expected = now + 10'000'000;
-    });
+    TickLateness lateness;
     int parsed = 0;
     QTimer::singleShot(0, [&] {
-        clock.start();
-        expected = 10'000'000;
-        ticker.start();
+        lateness.start();
         for (int i = 0; i < repetitions; ++i)
             parsed += MainWindowTestAccess::parseZWFirmwareFile(window) ? 1 : 0;
-        ticker.stop();
+        lateness.stop();
         app.quit();
     });
     app.exec();
-    if (lateMs.empty() || parsed != repetitions)
+    if (lateness.ticks() == 0 || parsed != repetitions)
         return 1;
     printf("window parsing %d times: 10 ms timer, %zu ticks, lateness p50 %.2f ms, p99 %.2f ms, max %.2f ms "
            "(target max < 100)\n",
-           repetitions, lateMs.size(), percentile(lateMs, 0.5), percentile(lateMs, 0.99),
-           percentile(lateMs, 1.0));
+           repetitions, lateness.ticks(), lateness.at(0.5), lateness.at(0.99), lateness.at(1.0));
     return 0;
 }
