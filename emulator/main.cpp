@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +61,13 @@ void usage(FILE* out)
             "      busy-forever           the status request always answers busy\n"
             "      unplug-after=N         the camera leaves the bus after N control requests\n"
             "      open-fail=nonode|denied   opening the device node fails\n"
+            "      boot-loader            the flash starts erased: the chip comes up as its USB boot\n"
+            "                             loader (04b4:00f3), as does any camera whose firmware area\n"
+            "                             holds no valid boot image after a reset or re-plug\n"
+            "      ram-stall=ADDR/...     boot loader: RAM writes to these addresses (hex) stall\n"
+            "      ram-read-stall=ADDR/...  boot loader: RAM reads from these addresses stall\n"
+            "      ram-corrupt=ADDR/...   boot loader: RAM reads from these addresses come back corrupted\n"
+            "      no-camera-after-start  boot loader: the started firmware never comes up\n"
             "      plug-after-ms=N        the camera appears N ms after COMMAND started\n"
             "      unplug-after-ms=N      the camera is unplugged N ms after COMMAND started\n"
             "  --foreign[=VID:PID]        a USB device of another maker (default 046d:c52b)\n"
@@ -378,12 +386,22 @@ int main(int argc, char** argv)
         s.id = s.camera ? testbed.addCamera(s.config) : testbed.addForeignDevice(s.vendorId, s.productId);
         if (s.id < 0)
             die("cannot add a device: " + testbed.errorString());
-        if (!s.flashFile.empty())
+        if (!s.flashFile.empty()) {
+            // The chip starts from the given flash: off the bus, new contents, plugged again.
+            testbed.unplug(s.id);
+            testbed.fillFlash(s.id, 0xFF);
             testbed.setFlash(s.id, 0, readFile(s.flashFile));
+            if (s.plugAfterMs < 0)
+                testbed.replug(s.id);
+        }
         if (s.plugAfterMs >= 0)
             testbed.unplug(s.id);
         if (!quiet) {
-            if (s.camera) {
+            const DeviceId loader = s.camera ? testbed.bootLoaderOf(s.id) : -1;
+            if (loader >= 0 && testbed.isPlugged(loader)) {
+                fprintf(stderr, "%s: camera without usable firmware: FX3 USB boot loader 04b4:00f3 at %s\n",
+                        Program, testbed.devNode(loader).c_str());
+            } else if (s.camera) {
                 const CameraConfig c = testbed.config(s.id);
                 fprintf(stderr, "%s: camera \"%s\" serial %s, %s, at %s (port %d-%d)%s\n", Program,
                         c.name.c_str(), c.serial.c_str(),

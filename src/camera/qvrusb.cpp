@@ -1,6 +1,7 @@
 // QVRUsb: camera list, connection and the vendor command set on endpoint 0.
 #include "qvrusb.h"
 
+#include "fx3bootimage.h"
 #include "usbdriverdevice.h"
 
 #include <QMutexLocker>
@@ -23,10 +24,22 @@ CameraList& QVRUsb::cameraList()
     return list;
 }
 
+BootLoaderList& QVRUsb::bootLoaderList()
+{
+    static BootLoaderList list;
+    return list;
+}
+
 int QVRUsb::enumerateCameras()
 {
-    CameraList& list = cameraList();
+    return findDevices(cameraList(), &bootLoaderList());
+}
+
+int QVRUsb::findDevices(CameraList& list, BootLoaderList* bootLoaders)
+{
     list.clear();
+    if (bootLoaders)
+        bootLoaders->clear();
     UsbDriverDevice probe(CameraInterfaceGuid);
     const int count = probe.deviceCount();
     for (int i = 0; i < count; ++i) {
@@ -36,6 +49,10 @@ int QVRUsb::enumerateCameras()
             list.paths.append(QByteArray::fromStdString(probe.devicePath()));
             list.names.append(QByteArray::fromStdString(probe.deviceName()));
             list.indices.append(i);
+        } else if (bootLoaders && probe.vendorId() == Fx3::BootLoaderVendorId &&
+                   probe.productId() == Fx3::BootLoaderProductId) {
+            bootLoaders->paths.append(QByteArray::fromStdString(probe.devicePath()));
+            bootLoaders->indices.append(i);
         }
         probe.close();
     }

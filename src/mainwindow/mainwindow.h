@@ -67,6 +67,9 @@ signals:
     void toTellWriteFinished(bool bIsSuccess, WriteItems writeItem);
     void toTellScanDevice();
     void toTellWriteZWItems(WriteFWItems item, WriteFWItemsResult ret);
+    // A camera recovery stopped before its flash write (the flash write reports through
+    // toTellWriteFinished).
+    void toTellRecoveryFailed(bool stillInBootLoader);
 
 private slots:
     void scanDevices();
@@ -99,6 +102,8 @@ private slots:
     void on_pushButton_ReadMotorInfo_clicked();
     void on_pushButton_SetMaxPower_clicked();
     void on_pushButton_WhatThis_clicked();
+    void recoverCamera();
+    void recoveryFailed(bool stillInBootLoader);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -123,6 +128,13 @@ private:
     void runCameraWrite(WriteItems item);
     void writeCameraFW();
     void writeCameraFPGA();
+    // Reads and checks a firmware image: the bytes, or a log line and a box and false.
+    bool loadCheckedFirmware(const QString& path, QByteArray& image);
+    // The busy state of a camera write (Refresh, the write buttons, Reset FX, the camera list and
+    // Recover Camera... off), with `message` in labelMsg.
+    void enterCameraBusy(const QString& message);
+    void leaveCameraBusy();
+    void runRecovery(QByteArray image, int driverIndex, QByteArray path);
 
     // Filter wheel tab
     void openSelectedZW();
@@ -170,6 +182,7 @@ private:
     QAction* actionNeedToKnow = nullptr;
     QAction* actionCheckUpdate = nullptr;
     QAction* actionAbout = nullptr;
+    QAction* actionRecoverCamera = nullptr;
     QString fwFileDir;
     QString fpgaFileDir;
     DeviceWatcher* deviceWatcher = nullptr;
@@ -184,6 +197,8 @@ private:
     QString snText;
     std::atomic<uint8_t> writeProgress{0};
     QString cameraWritePath;
+    QByteArray cameraWriteImage; // the firmware image a write checked, written as it was checked
+    bool recoveryRunning = false;
     QString lastCameraScanHint;
     QFuture<void> cameraTask;
 
