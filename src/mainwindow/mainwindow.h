@@ -198,7 +198,6 @@ private:
     std::atomic<uint8_t> writeProgress{0};
     QString cameraWritePath;
     QByteArray cameraWriteImage; // the firmware image a write checked, written as it was checked
-    bool recoveryRunning = false;
     QString lastCameraScanHint;
     QFuture<void> cameraTask;
 

@@ -377,10 +377,5 @@ void MainWindow::writeFinished(bool bIsSuccess, WriteItems writeItem)
     else
         QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the camera,\nand try again!"),
                               QMessageBox::Ok);
-    if (recoveryRunning) {
-        // The recovered camera (running from RAM) is listed and shown until it is re-plugged.
-        recoveryRunning = false;
-        scanCamera();
-    }
     writeEnded(CloseGuard::Camera);
 }

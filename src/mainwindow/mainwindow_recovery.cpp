@@ -44,7 +44,6 @@ void MainWindow::recoverCamera()
     appendLog(tr("Recovering the camera in the boot loader at %1 with %2...")
                   .arg(QString::fromLocal8Bit(path), QDir::toNativeSeparators(file)));
     enterCameraBusy(tr("Loading FW into RAM..."));
-    recoveryRunning = true;
     cameraTask = QtConcurrent::run([this, image, index, path] { runRecovery(image, index, path); });
 }
 
@@ -60,8 +59,8 @@ void MainWindow::runRecovery(QByteArray image, int driverIndex, QByteArray path)
                 this, [this] { ui->labelMsg->setText(tr("Writing FW...")); }, Qt::QueuedConnection);
         }
     };
-    // Its own connection: the window's camera stays as it is, and the recovered camera is opened by
-    // the scan that follows.
+    // Its own connection: the window's camera stays as it is. Like after a normal write, the camera
+    // list is read again once the user has re-plugged the camera.
     QVRUsb recovered;
     bool ok = false;
     try {
@@ -92,12 +91,10 @@ void MainWindow::recoveryFailed(bool stillInBootLoader)
     setBusyState(ui->labelMsg, "failed");
     ui->labelMsg->setText(tr("Recover Camera Failed!"));
     leaveCameraBusy();
-    recoveryRunning = false;
     QMessageBox::critical(this, tr("Recovery Failed"),
                           stillInBootLoader ? tr("The camera is still in its boot loader.\nCheck the "
                                                  "connection and try again.")
                                             : tr("Please re-plug the camera,\nand try again!"),
                           QMessageBox::Ok);
-    scanCamera();
     writeEnded(CloseGuard::Camera);
 }
