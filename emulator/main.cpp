@@ -229,6 +229,16 @@ DeviceSpec parseCamera(const std::string& spec)
                 c.faults.corruptPages.insert(uint16_t(number(key, page, 0, 0xFFFF)));
         } else if (key == "busy-forever")
             c.faults.busyForever = true;
+        else if (key == "boot-loader")
+            c.startInBootLoader = true;
+        else if (key == "ram-stall" || key == "ram-read-stall" || key == "ram-corrupt") {
+            std::set<uint32_t>& set = key == "ram-stall"        ? c.faults.stallRamWrites
+                                      : key == "ram-read-stall" ? c.faults.stallRamReads
+                                                                : c.faults.corruptRamReads;
+            for (const std::string& address : split(value, '/'))
+                set.insert(uint32_t(hexNumber(key, address, 0xFFFFFFFFL)));
+        } else if (key == "no-camera-after-start")
+            c.faults.noCameraAfterStart = true;
         else if (key == "unplug-after")
             c.faults.unplugAfterRequests = int(number(key, value, 1, 100000000));
         else if (key == "open-fail") {

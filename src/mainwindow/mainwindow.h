@@ -134,6 +134,8 @@ private:
     // Recover Camera... off), with `message` in labelMsg.
     void enterCameraBusy(const QString& message);
     void leaveCameraBusy();
+    // After a recovery: the tab returns to its state without a camera when none is listed.
+    void endRecovery();
     void runRecovery(QByteArray image, int driverIndex, QByteArray path);
 
     // Filter wheel tab
@@ -198,6 +200,7 @@ private:
     std::atomic<uint8_t> writeProgress{0};
     QString cameraWritePath;
     QByteArray cameraWriteImage; // the firmware image a write checked, written as it was checked
+    bool recoveryRunning = false;
     QString lastCameraScanHint;
     QFuture<void> cameraTask;
 

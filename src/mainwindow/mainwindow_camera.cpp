@@ -370,6 +370,7 @@ void MainWindow::writeFinished(bool bIsSuccess, WriteItems writeItem)
     }
     leaveCameraBusy();
     cameraWriteImage.clear();
+    endRecovery();
 
     if (bIsSuccess)
         QMessageBox::information(this, tr("Write Successfully"),

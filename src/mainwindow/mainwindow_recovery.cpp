@@ -44,6 +44,7 @@ void MainWindow::recoverCamera()
     appendLog(tr("Recovering the camera in the boot loader at %1 with %2...")
                   .arg(QString::fromLocal8Bit(path), QDir::toNativeSeparators(file)));
     enterCameraBusy(tr("Loading FW into RAM..."));
+    recoveryRunning = true;
     cameraTask = QtConcurrent::run([this, image, index, path] { runRecovery(image, index, path); });
 }
 
@@ -53,10 +54,13 @@ void MainWindow::runRecovery(QByteArray image, int driverIndex, QByteArray path)
     recovery.stepStarted = [this, &recovery](CameraRecovery::Step step) {
         if (step != CameraRecovery::OpenBootLoader)
             postLog(recovery.stepText(step));
-        if (step == CameraRecovery::WriteFlash) {
+        if (step == CameraRecovery::WriteFlash)
             postLog(tr("Writing FW..."));
+        if (step == CameraRecovery::WaitForCamera || step == CameraRecovery::WriteFlash) {
+            const QString label =
+                step == CameraRecovery::WriteFlash ? tr("Writing FW...") : tr("Waiting for the camera...");
             QMetaObject::invokeMethod(
-                this, [this] { ui->labelMsg->setText(tr("Writing FW...")); }, Qt::QueuedConnection);
+                this, [this, label] { ui->labelMsg->setText(label); }, Qt::QueuedConnection);
         }
     };
     // Its own connection: the window's camera stays as it is. Like after a normal write, the camera
@@ -91,10 +95,23 @@ void MainWindow::recoveryFailed(bool stillInBootLoader)
     setBusyState(ui->labelMsg, "failed");
     ui->labelMsg->setText(tr("Recover Camera Failed!"));
     leaveCameraBusy();
+    endRecovery();
     QMessageBox::critical(this, tr("Recovery Failed"),
                           stillInBootLoader ? tr("The camera is still in its boot loader.\nCheck the "
                                                  "connection and try again.")
                                             : tr("Please re-plug the camera,\nand try again!"),
                           QMessageBox::Ok);
     writeEnded(CloseGuard::Camera);
+}
+
+void MainWindow::endRecovery()
+{
+    if (!recoveryRunning)
+        return;
+    recoveryRunning = false;
+    if (ui->comboBoxCameras->count() == 0) {
+        ui->pushButtonWriteFW->setEnabled(false);
+        ui->pushButtonWriteFPGA->setEnabled(false);
+        ui->pushButtonResetFX->setEnabled(false);
+    }
 }
