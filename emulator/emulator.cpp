@@ -76,10 +76,24 @@ struct Device
     unsigned leaveEpoch = 0;
     std::vector<ControlRequest> log;
     size_t logDropped = 0; // entries dropped from the front of log
-    // Claimed interfaces and the client (open file) holding each, as usbfs keeps them: a claim by
-    // another client fails with EBUSY until the holder releases it, closes the node or the device
-    // leaves the bus.
-    std::map<unsigned, const ClientState*> claims;
+    // Claimed interfaces and the client (open file) holding each, referenced, as usbfs keeps them: a
+    // claim by another client fails with EBUSY until the holder releases it, closes the node, ends
+    // its process or the device leaves the bus.
+    std::map<unsigned, UMockdevIoctlClient*> claims;
+
+    // Ends the claims of `client`, or of every client that is gone when it is null (umockdev reports
+    // a node closed by close(), but a process that ends only as no longer connected).
+    void dropClaims(UMockdevIoctlClient* client)
+    {
+        for (auto it = claims.begin(); it != claims.end();) {
+            if (client ? it->second == client : !umockdev_ioctl_client_get_connected(it->second)) {
+                g_object_unref(it->second);
+                it = claims.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
 
     // Guarded by Private::umockdevMutex.
     bool sysfsPresent = false;
@@ -203,9 +217,7 @@ void onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer 
 {
     auto* d = static_cast<Device*>(data);
     std::lock_guard<std::mutex> lock(d->owner->mutex);
-    const auto* cs = static_cast<const ClientState*>(g_object_get_data(G_OBJECT(client), ClientKey));
-    for (auto it = d->claims.begin(); it != d->claims.end();)
-        it = it->second == cs ? d->claims.erase(it) : std::next(it);
+    d->dropClaims(client);
 }
 
 gboolean onHandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
@@ -323,19 +335,22 @@ gboolean Testbed::Private::handleIoctl(Device* d, UMockdevIoctlClient* client)
             fail(client, number < 32 ? ENOENT : EINVAL);
             return TRUE;
         }
+        d->dropClaims(nullptr);
         const auto holder = d->claims.find(number);
-        const bool mine = holder != d->claims.end() && holder->second == cs;
+        const bool mine = holder != d->claims.end() && holder->second == client;
         if (request == USBDEVFS_CLAIMINTERFACE) {
             if (holder != d->claims.end() && !mine) {
                 fail(client, EBUSY);
                 return TRUE;
             }
-            d->claims[number] = cs;
+            if (!mine)
+                d->claims[number] = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
         } else {
             if (!mine) {
                 fail(client, EINVAL);
                 return TRUE;
             }
+            g_object_unref(holder->second);
             d->claims.erase(holder);
         }
         umockdev_ioctl_client_complete(client, 0, 0);
@@ -447,6 +462,8 @@ void Testbed::Private::submitUrb(Device* d, ClientState* cs, UMockdevIoctlClient
 void Testbed::Private::leave(Device* d, bool returnAfter)
 {
     d->onBus = false;
+    for (auto& claim : d->claims)
+        g_object_unref(claim.second);
     d->claims.clear();
     ++d->generation;
     const unsigned epoch = ++d->leaveEpoch;
@@ -673,6 +690,9 @@ Testbed::~Testbed()
             g_signal_handler_disconnect(dev->handler, dev->ioctlSignal);
             g_signal_handler_disconnect(dev->handler, dev->connectSignal);
             g_signal_handler_disconnect(dev->handler, dev->vanishSignal);
+            for (auto& claim : dev->claims)
+                g_object_unref(claim.second);
+            dev->claims.clear();
         }
     }
     if (d->testbed)
@@ -905,7 +925,10 @@ int Testbed::claimedInterfaces(DeviceId id) const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     Device* dev = d->find(id);
-    return dev ? int(dev->claims.size()) : 0;
+    if (!dev)
+        return 0;
+    dev->dropClaims(nullptr);
+    return int(dev->claims.size());
 }
 
 bool Testbed::isBusy(DeviceId id) const
