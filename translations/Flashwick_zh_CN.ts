@@ -83,10 +83,6 @@
         <translation>错误：恢复在“载入内存”一步失败：在 %2 读回的 %1 字节与映像不同。</translation>
     </message>
     <message>
-        <source>ERROR: Recovery failed at &quot;load into RAM&quot;: the boot loader was not open.</source>
-        <translation>错误：恢复在“载入内存”一步失败：引导程序未打开。</translation>
-    </message>
-    <message>
         <source>ERROR: Recovery failed at &quot;check the RAM&quot;: checksum %1, the image says %2.</source>
         <translation>错误：恢复在“检查内存”一步失败：校验和为 %1，映像中记载为 %2。</translation>
     </message>
@@ -101,6 +97,14 @@
     <message>
         <source>ERROR: Recovery failed at &quot;open the camera&quot;: the camera at %1 cannot be opened or does not answer%2.</source>
         <translation>错误：恢复在“打开相机”一步失败：无法打开 %1 处的相机或相机无应答%2。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;load into RAM&quot;: another program holds the boot loader%1.</source>
+        <translation>错误：恢复在“载入内存”一步失败：另一个程序占用着引导程序%1。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;load into RAM&quot;: the boot loader cannot be taken for the load%1.</source>
+        <translation>错误：恢复在“载入内存”一步失败：无法为载入独占引导程序%1。</translation>
     </message>
 </context>
 <context>
@@ -1065,6 +1069,26 @@ Check the connection and try again.</source>
     <message>
         <source>Waiting for the camera...</source>
         <translation>正在等待相机…</translation>
+    </message>
+    <message>
+        <source>ERROR: the FPGA file(*.bit) is an FX3 firmware image, not an FPGA bitstream!</source>
+        <translation>错误：FPGA 文件(*.bit)是 FX3 固件映像，不是 FPGA 比特流！</translation>
+    </message>
+    <message>
+        <source>ERROR: the FPGA file(*.bit) is an Intel HEX file, not an FPGA bitstream!</source>
+        <translation>错误：FPGA 文件(*.bit)是 Intel HEX 文件，不是 FPGA 比特流！</translation>
+    </message>
+    <message>
+        <source>ERROR: the camera is in use by another program: close it and try again</source>
+        <translation>错误：相机正被其他程序使用：请关闭该程序后重试</translation>
+    </message>
+    <message>
+        <source>ERROR: the camera is in use by another program: close it and try again (open in: %1)</source>
+        <translation>错误：相机正被其他程序使用：请关闭该程序后重试（已打开相机的程序：%1）</translation>
+    </message>
+    <message>
+        <source>ERROR: line %1 of the firmware file(*.hex) holds data for address 0x%2, expected 0x%3: its records must follow each other without gaps or overlaps!</source>
+        <translation>错误：固件文件(*.hex)第 %1 行的数据地址为 0x%2，应为 0x%3：文件中的记录必须首尾相接，不能有间隙或重叠！</translation>
     </message>
 </context>
 <context>

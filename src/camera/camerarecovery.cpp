@@ -177,8 +177,13 @@ QString CameraRecovery::failureText() const
                       "the image.")
                 .arg(chunkLength)
                 .arg(hex8(chunkAddress));
+        case Fx3BootLoader::LoadInUse:
+            return tr("ERROR: Recovery failed at \"load into RAM\": another program holds the boot loader%1.")
+                .arg(withReason(transportText));
         default:
-            return tr("ERROR: Recovery failed at \"load into RAM\": the boot loader was not open.");
+            return tr("ERROR: Recovery failed at \"load into RAM\": the boot loader cannot be taken for the "
+                      "load%1.")
+                .arg(withReason(transportText));
         }
     case CheckRam:
         return tr("ERROR: Recovery failed at \"check the RAM\": checksum %1, the image says %2.")

@@ -103,6 +103,16 @@ int Fx3BootLoader::load(const QByteArray& image, std::atomic<uint8_t>* progress,
     if (!checked.isValid())
         return LoadInvalidImage;
     expectedSum = checked.storedChecksum;
+    switch (device->claimExclusive()) {
+    case UsbDriverDevice::ClaimResult::Claimed:
+        break;
+    case UsbDriverDevice::ClaimResult::Busy:
+        error = device->lastError();
+        return LoadInUse;
+    case UsbDriverDevice::ClaimResult::Failed:
+        error = device->lastError();
+        return LoadNotOpen;
+    }
 
     const auto* bytes = reinterpret_cast<const uint8_t*>(image.constData());
     std::vector<uint8_t> readBack(ChunkSize);

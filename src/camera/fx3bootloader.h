@@ -31,6 +31,7 @@ public:
         LoadVerifyFailed,   // a chunk read back differs from the image
         LoadChecksumFailed, // the sum of the words read back differs from the image's checksum
         LoadCancelled,      // the caller asked to stop between two chunks
+        LoadInUse,          // another program holds the boot loader: nothing was sent
     };
 
     Fx3BootLoader();
@@ -53,7 +54,8 @@ public:
 
     // Sends every section of a checked boot image in chunks of ChunkSize, reads each chunk back and
     // compares it, then compares the sum of all words read back with the image's checksum. Does not
-    // start the firmware. `progress` goes from 0 to 100, `loaded` counts the bytes read back so far;
+    // start the firmware. Takes the device for itself first (UsbDriverDevice::claimExclusive), until
+    // close. `progress` goes from 0 to 100, `loaded` counts the bytes read back so far;
     // `cancel`, when given, is asked before every chunk.
     int load(const QByteArray& image, std::atomic<uint8_t>* progress, std::atomic<uint32_t>* loaded,
              const std::function<bool()>& cancel = {});

@@ -72,6 +72,14 @@ void MainWindow::runRecovery(QByteArray image, int driverIndex, QByteArray path)
     } catch (...) {
         ok = false;
     }
+    if (recovery.writeResult() == QVRUsb::WriteInUse) {
+        const QStringList users = recovered.cameraUsers();
+        postLog(
+            users.isEmpty()
+                ? tr("ERROR: the camera is in use by another program: close it and try again")
+                : tr("ERROR: the camera is in use by another program: close it and try again (open in: %1)")
+                      .arg(users.join(QLatin1String("; "))));
+    }
     recovered.close();
     if (recovery.failedStep() == CameraRecovery::WriteFlash || ok) {
         postLog(ok ? tr("Writing FW Successful!") : tr("ERROR: Writing FW Failed!"));

@@ -1,6 +1,8 @@
 // flashwick-cli run as a process under flashwick-emulator: subcommands, exit codes, what reaches the
 // flash, the saved files, JSON events, progress lines, confirmation on a terminal and Ctrl-C.
+#include "emulator.h"
 #include "flashlayout.h"
+#include "fx3image.h"
 #include "hexrecord.h"
 
 #include <QElapsedTimer>
@@ -70,9 +72,9 @@ private:
     QString binDir;
     int dumps = 0;
     QHash<QString, Run> results; // of the commands table, by row
-    QByteArray firmware = QByteArray("CY\x1c\xb0", 4) + pseudoRandom(9000, 1);
+    QByteArray firmware = fx3Image(9004, 1);
     QByteArray bitstream = pseudoRandom(10001, 2);
-    QByteArray oldFirmware = QByteArray("CY\x1c\xb0", 4) + pseudoRandom(70000, 3);
+    QByteArray oldFirmware = fx3Image(70004, 3);
     QByteArray wheelImage = pseudoRandom(3000, 4);
 
     QString path(const QString& name) const { return dir.filePath(name); }
@@ -199,6 +201,7 @@ private slots:
     void help();
     void backupRestoresWhatWasWritten();
     void backupSurvivesFailedWrite();
+    void secondWriterRefused();
     void jsonEvents();
     void progressLinesWithoutTerminal();
     void interruptDuringWrite_data();
@@ -216,7 +219,7 @@ void TestCli::initTestCase()
     save(QStringLiteral("nocy.img"), firmware.mid(2));
     save(QStringLiteral("empty.img"), QByteArray());
     save(QStringLiteral("large.img"), QByteArray("CY") + QByteArray(int(FirmwareLimit) - 1, 'x'));
-    save(QStringLiteral("largest.img"), QByteArray("CY") + pseudoRandom(int(FirmwareLimit) - 2, 6));
+    save(QStringLiteral("largest.img"), fx3Image(int(FirmwareLimit), 6));
     save(QStringLiteral("fpga.bit"), bitstream);
     QByteArray changed = bitstream;
     changed[4660] = char(~changed[4660]);
@@ -241,6 +244,12 @@ void TestCli::initTestCase()
     save(QStringLiteral("ZW_bad_v3.2.0.hex"), badHex);
     save(QStringLiteral("ZW_big_v3.2.0.hex"), hexFile(0x08004000, pseudoRandom(46049, 5)));
     save(QStringLiteral("exists.img"), "x");
+    save(QStringLiteral("boot.bit"), QByteArray("CY\x1c\xb1", 4) + pseudoRandom(500, 7));
+    save(QStringLiteral("hex.bit"), hexFile(0x08004000, wheelImage).replace("\n", "\r\n"));
+    save(QStringLiteral("colon.bit"), ':' + pseudoRandom(500, 8)); // binary, by chance starting with ':'
+    QByteArray gap = hexFile(0x08004000, wheelImage);
+    gap.replace(hexRecord(0, 0x4010, wheelImage.mid(16, 16)), hexRecord(0, 0x5010, wheelImage.mid(16, 16)));
+    save(QStringLiteral("ZW_gap_v3.2.0.hex"), gap);
 }
 
 // One command line against a set of emulated devices: exit code, what stdout and stderr say, and
@@ -334,6 +343,16 @@ void TestCli::commands_data()
     row("write-fw: camera does not identify itself", {cam + ",stall=a3"},
         {"camera", "write-fw", "--yes", "@fw.img"}, 1, "", "does not answer its identification requests",
         "untouched");
+    row("write-fpga: FX3 boot image", {cam}, {"camera", "write-fpga", "--yes", "@boot.bit"}, 4, "",
+        "boot\\.bit is an FX3 boot image \\(\"CY\", image type 0xb1\\), not an FPGA bitstream \\(--force",
+        "untouched");
+    row("write-fpga: Intel HEX text", {cam}, {"camera", "write-fpga", "--yes", "@hex.bit"}, 4, "",
+        "hex\\.bit is Intel HEX text, not an FPGA bitstream", "untouched");
+    row("write-fpga: FX3 boot image, forced", {cam},
+        {"camera", "write-fpga", "--yes", "--force", "@boot.bit"}, 0, "Writing FPGA Successful!",
+        "writing it anyway \\(--force\\)");
+    row("write-fpga: binary starting with a colon", {cam}, {"camera", "write-fpga", "--yes", "@colon.bit"}, 0,
+        "Writing FPGA Successful!", "");
     row("write-fpga: needs --yes or a typed yes", {cam}, {"camera", "write-fpga", "@fpga.bit"}, 2, "",
         "Strongly recommended NOT to upgrade the FPGA,\\nunless you understand the purpose of doing "
         "so\\.\\nContinue\\?",
@@ -385,6 +404,8 @@ void TestCli::commands_data()
         "PARSE_CHECKSUM_ERROR!!! Code: 2");
     row("wheel write: image too large", {wheel}, {"wheel", "write", "--yes", "@ZW_big_v3.2.0.hex"}, 4, "",
         "the firmware image has 46049 bytes, the wheel takes at most 46048 bytes");
+    row("wheel write: records leave a gap", {wheel}, {"wheel", "write", "--yes", "@ZW_gap_v3.2.0.hex"}, 4, "",
+        "line 3 of the firmware file\\(\\*\\.hex\\) holds data for address 0x08005010, expected 0x08004010");
     row("wheel write: missing file", {wheel}, {"wheel", "write", "--yes", "@ZW_none_v3.2.0.hex"}, 4, "",
         "is not exist");
     row("wheel write: bootloader refused", {wheel + ",fail=bootloader"},
@@ -428,13 +449,17 @@ void TestCli::commands()
     QVERIFY2(QRegularExpression(out).match(QString::fromLocal8Bit(r.out)).hasMatch(), describe(r));
     QVERIFY2(QRegularExpression(err).match(QString::fromLocal8Bit(r.err)).hasMatch(), describe(r));
     if (flash == QLatin1String("untouched")) {
+        // An emulated camera starts with a small firmware image of its own, unless given a flash.
         QByteArray before(int(FlashEnd), char(0xFF));
+        const std::vector<uint8_t> own = flashwick::emu::bootImage(123);
+        before.replace(0, int(own.size()), QByteArray(reinterpret_cast<const char*>(own.data()), int(own.size())));
         for (const QString& d : expand(devices)) {
             const int at = d.indexOf(QLatin1String("flash="));
             if (at >= 0) {
                 QFile f(d.mid(at + 6).section(QLatin1Char(','), 0, 0));
                 QVERIFY(f.open(QIODevice::ReadOnly));
                 const QByteArray content = f.readAll();
+                before.fill(char(0xFF));
                 before.replace(0, content.size(), content);
             }
         }
@@ -536,6 +561,36 @@ void TestCli::backupSurvivesFailedWrite()
              describe(refused));
     QCOMPARE(refused.flash.left(oldFirmware.size()), oldFirmware);
     QVERIFY(!QFile::exists(path(QStringLiteral("saved2.img"))));
+}
+
+// Two writes of the same camera at once: the one that comes second is refused before it erases
+// anything and names the first; the first writes its whole file.
+void TestCli::secondWriterRefused()
+{
+    const QString cli = binDir + QStringLiteral("/flashwick-cli");
+    const Run r =
+        run({QStringLiteral("--camera=timings=realistic")},
+            {QStringLiteral("sh"), QStringLiteral("-c"),
+             QStringLiteral(
+                 "%1 camera write-fw --yes @largest.img >@first.out 2>@first.err & first=$!; "
+                 "for i in $(seq 1000); do grep -q 'Writing FW' @first.err && break; sleep 0.02; done; "
+                 "%1 camera write-fw --yes @fw.img; echo \"second $?\"; wait $first; "
+                 "echo \"first $? pid $first\"")
+                 .arg(cli)},
+            true);
+    QVERIFY2(r.exitCode == 0, describe(r));
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("second 1\\nfirst 0 pid (\\d+)\\n$"))
+                                          .match(QString::fromLocal8Bit(r.out));
+    QVERIFY2(m.hasMatch(), describe(r));
+    const QString refusal =
+        QStringLiteral("flashwick-cli: the camera is in use by another program: close it and try again "
+                       "(open in: flashwick-cli, pid %1)\n")
+            .arg(m.captured(1));
+    QVERIFY2(r.err.endsWith(refusal.toLocal8Bit()), describe(r));
+    QVERIFY2(!r.err.contains("re-connnect"), describe(r)); // nothing was written: no re-plug asked for
+    QFile largest(path(QStringLiteral("largest.img")));
+    QVERIFY(largest.open(QIODevice::ReadOnly));
+    QCOMPARE(r.flash.left(int(FirmwareLimit)), largest.readAll());
 }
 
 // --json: every stdout line is one JSON object; progress rises to 100; the result comes last.
@@ -737,8 +792,12 @@ void TestCli::terminal()
     const QByteArray flash = readDump(dump);
     const int at = fpga ? int(FpgaStart + FpgaFront) : 0;
     QCOMPARE(flash.mid(at, file.size()) == file, written);
-    if (!written)
-        QCOMPARE(flash, QByteArray(int(FlashEnd), char(0xFF)));
+    if (!written) {
+        QByteArray untouched(int(FlashEnd), char(0xFF)); // with the emulated camera's own image
+        const std::vector<uint8_t> own = flashwick::emu::bootImage(123);
+        untouched.replace(0, int(own.size()), QByteArray(reinterpret_cast<const char*>(own.data()), int(own.size())));
+        QCOMPARE(flash, untouched);
+    }
     else // the bar: percent, bytes, elapsed and time left, redrawn in place
         QVERIFY2(QRegularExpression(
                      QStringLiteral("\\r\\x1b\\[K%1 \\[#+\\] 100 %  [\\d.]+ KiB / [\\d.]+ KiB  \\d+:\\d\\d "
