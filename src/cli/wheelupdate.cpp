@@ -3,11 +3,10 @@
 #include "cli.h"
 #include "devizuvez.h"
 #include "devizuvezwritefwobject.h"
-#include "hexparser.h"
 #include "interrupt.h"
 #include "output.h"
 #include "permissionhint.h"
-#include "wheelimagerules.h"
+#include "refusals.h"
 #include "wheelselect.h"
 
 #include <QElapsedTimer>
@@ -109,9 +108,24 @@ bool waitForReturn(Announcer& announcer, const QString& serial, qint64 ms, Wheel
 
 int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
 {
-    if (!QFileInfo(file).isFile())
-        return out.result(ExitFileRefused,
-                          QStringLiteral("ERROR: the firmware file(*.hex) is not exist! (%1)").arg(file));
+    // The file first: a file that no wheel could take is refused without looking for one.
+    out.log(QStringLiteral("Reading and parsing the firmware file, please wait...."));
+    const WheelFile checked = checkWheelFile(file);
+    if (!checked.parserText.isEmpty())
+        out.trace(checked.parserText);
+    QJsonObject facts{{"file", file}, {"dryRun", false}, {"writtenBytes", 0}};
+    if (!checked.version.isEmpty())
+        facts.insert(QStringLiteral("fileVersion"), checked.version);
+    if (!checked.problem.isEmpty())
+        return out.result(ExitFileRefused, checked.problem, facts);
+    const HexParseResult& parsed = checked.parsed;
+    const QString fileVersion = checked.version;
+    facts.insert(QStringLiteral("fileBytes"), QFileInfo(file).size());
+    out.log(QStringLiteral("%1: firmware %2, %3 bytes from 0x%4")
+                .arg(file, fileVersion)
+                .arg(parsed.image.size())
+                .arg(parsed.startAddress, 8, 16, QLatin1Char('0')));
+
     WheelFacts wheel;
     int r = selectWheel(out, o.wheel, wheel);
     if (r != ExitOk)
@@ -121,29 +135,28 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
         return out.result(ExitFailed,
                           QStringLiteral("the wheel's firmware version cannot be read, so the file's version "
                                          "cannot be checked against it: %1")
-                              .arg(wheel.problem));
+                              .arg(wheel.problem),
+                          facts);
+    facts.insert(QStringLiteral("serial"), wheel.serial);
+    facts.insert(QStringLiteral("firmwareBefore"), wheel.firmware);
+    int code = ExitOk;
+    const QString versionProblem =
+        wheelVersionProblem(file, fileVersion, wheel.firmware, o.allowReinstall, o.allowOlder, code);
+    if (!versionProblem.isEmpty())
+        return out.result(code, versionProblem, facts);
+    out.log(QStringLiteral("The wheel runs %1; %2 carries %3.").arg(wheel.firmware, file, fileVersion));
 
-    const QString fileName = QFileInfo(file).fileName();
-    const QString fileVersion = wheelFirmwareFileVersion(fileName);
-    out.log(QStringLiteral("fwName:") + fileName);
-    out.log(QStringLiteral("fwName version:") + fileVersion);
-    if (!isWheelFirmwareCompatible(fileVersion, wheel.firmware))
-        return out.result(
-            ExitFileRefused,
-            QStringLiteral("wheel firmware version NOT compatibilty! The wheel runs %1; the file name "
-                           "must carry a version v%2.x (as in name_v%2.1.0.hex)")
-                .arg(wheel.firmware, wheel.firmware.left(1)));
-    out.log(QStringLiteral("wheel firmware version compatibilty!"));
-
-    out.log(QStringLiteral("Reading and parsing the firmware file, please wait...."));
-    const HexParseResult parsed = parseHexFile(file);
-    if (!parsed.ok())
-        return out.result(ExitFileRefused, hexParseLogText(parsed));
-    out.log(hexParseLogText(parsed));
-    const QString imageProblem = wheelImageProblem(parsed.startAddress, uint32_t(parsed.image.size()));
-    if (!imageProblem.isEmpty())
-        return out.result(ExitFileRefused, imageProblem);
-
+    if (o.dryRun) {
+        facts.insert(QStringLiteral("dryRun"), true);
+        return out.result(ExitOk,
+                          QStringLiteral("Dry run: %1 (firmware %2, %3 bytes) would be written to filter wheel "
+                                         "%4 (serial %5, firmware %6). Nothing was written.")
+                              .arg(file, fileVersion)
+                              .arg(parsed.image.size())
+                              .arg(wheel.id)
+                              .arg(wheel.serial, wheel.firmware),
+                          facts);
+    }
     if (!o.yes) {
         const Interrupt::Answer answer = Interrupt::ask(
             QStringLiteral("Write %1 (firmware %2) to filter wheel %3 (serial %4, firmware %5)? [y/N]")
@@ -154,14 +167,17 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
         if (answer == Interrupt::Answer::NoTerminal)
             return out.result(
                 ExitUsage,
-                QStringLiteral("no terminal to confirm the update on: pass --yes to update without asking"));
+                QStringLiteral("no terminal to confirm the update on: pass --yes to update without asking"),
+                facts);
         if (answer != Interrupt::Answer::Yes)
-            return out.result(ExitInterrupted, answer == Interrupt::Answer::Interrupted
-                                                   ? QStringLiteral("interrupted: nothing was written")
-                                                   : QStringLiteral("not confirmed: nothing was written"));
+            return out.result(ExitInterrupted,
+                              answer == Interrupt::Answer::Interrupted
+                                  ? QStringLiteral("interrupted: nothing was written")
+                                  : QStringLiteral("not confirmed: nothing was written"),
+                              facts);
     }
     if (Interrupt::requested())
-        return out.result(ExitInterrupted, QStringLiteral("interrupted: nothing was written"));
+        return out.result(ExitInterrupted, QStringLiteral("interrupted: nothing was written"), facts);
 
     // A bootloader that is already there belongs to another wheel: only a new one is ours.
     const QSet<QByteArray> before = bootloaderPaths();
@@ -169,7 +185,7 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
     const int status = QVRBacktoBootload(wheel.id);
     if (status != 0)
         return out.result(ExitFailed,
-                          QStringLiteral("Failed to back to boolloader, Code: ") + wheelErrorText(status));
+                          QStringLiteral("Failed to back to boolloader, Code: ") + wheelErrorText(status), facts);
     out.log(QStringLiteral("Back to boolloader OK!"));
 
     Announcer announcer(out);
@@ -196,14 +212,16 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
                        .arg(o.waitSeconds);
         return out.result(ExitFailed,
                           what + QStringLiteral(" The wheel may stay in its bootloader: re-plug it, then "
-                                                "run the update again."));
+                                                "run the update again."),
+                          facts);
     }
     if (!writer->SetFirmwareData(parsed.startAddress,
                                  reinterpret_cast<const uint8_t*>(parsed.image.constData()),
                                  uint32_t(parsed.image.size())))
         return out.result(ExitFailed,
                           QStringLiteral("ERROR: Set data to ZW bootloader failed! The wheel stays in its "
-                                         "bootloader: re-plug it."));
+                                         "bootloader: re-plug it."),
+                          facts);
     out.log(QStringLiteral("ZW Bootload Name: ") + QString::fromLocal8Bit(writer->GetBootloadName()));
     out.log(QStringLiteral("ZW Bootload Ver:: ") + QString::fromLocal8Bit(writer->GetBootloadVersion()));
     out.log(QStringLiteral("ZW Bootload Path:: ") + QString::fromLocal8Bit(writer->GetBootloadPath()));
@@ -213,14 +231,16 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
     writer->GetCommandCounts(erase, write, run);
     const qint64 commands = erase + write + run;
     const uint32_t base = writer->GetCommandCount();
+    // Each step line with the command count when it was said, so the progress shown before it is the
+    // progress it had then.
     std::mutex linesMutex;
-    QStringList lines;
+    QVector<QPair<QString, uint32_t>> lines;
     auto say = [&](const QString& line) {
         std::lock_guard<std::mutex> lock(linesMutex);
-        lines << line;
+        lines.append({line, writer->GetCommandCount()});
     };
     out.log(QStringLiteral("Start to Write FW to wheel"));
-    out.beginProgress(QStringLiteral("write"), parsed.image.size());
+    out.beginProgress(QStringLiteral("wheel-write"), parsed.image.size(), QStringLiteral("erase"));
     std::future<QString> steps = std::async(std::launch::async, [&]() -> QString {
         const struct
         {
@@ -239,17 +259,26 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
         }
         return QString();
     });
+    auto progressAt = [&](uint32_t count) {
+        const qint64 sent = qint64(count) - base;
+        out.updateProgress(int(qBound<qint64>(0, sent * 100 / commands, 100)),
+                           qBound<qint64>(0, (sent - erase) * BlockSize, parsed.image.size()));
+    };
     auto showSteps = [&] {
-        QStringList pending;
+        QVector<QPair<QString, uint32_t>> pending;
         {
             std::lock_guard<std::mutex> lock(linesMutex);
             pending.swap(lines);
         }
-        for (const QString& line : pending)
-            out.log(line);
-        const qint64 sent = qint64(writer->GetCommandCount()) - base;
-        out.updateProgress(int(qMin<qint64>(100, sent * 100 / commands)),
-                           qBound<qint64>(0, (sent - erase) * BlockSize, parsed.image.size()));
+        for (const auto& line : pending) {
+            progressAt(line.second);
+            if (line.first.endsWith(QLatin1String(" to Start!")))
+                out.setPhase(line.first.startsWith(QLatin1String("Erase"))   ? QStringLiteral("erase")
+                             : line.first.startsWith(QLatin1String("Write")) ? QStringLiteral("write")
+                                                                             : QStringLiteral("run"));
+            out.log(line.first);
+        }
+        progressAt(writer->GetCommandCount());
     };
     while (steps.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
         showSteps();
@@ -263,16 +292,14 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
         return out.result(ExitFailed,
                           QStringLiteral("Write FW Failed! %1 failed; the wheel stays in its bootloader: "
                                          "re-plug it, then run the update again.")
-                              .arg(failedStep));
+                              .arg(failedStep),
+                          facts);
 
+    facts.insert(QStringLiteral("writtenBytes"), parsed.image.size());
     out.log(QStringLiteral("Waiting for the wheel to come back (at most %1 s)...").arg(o.waitSeconds));
     WheelFacts back;
     const bool returned = waitForReturn(announcer, wheel.serial, waitMs, back);
-    const QJsonObject facts{{"file", file},
-                            {"fileVersion", fileVersion},
-                            {"serial", wheel.serial},
-                            {"before", wheel.firmware},
-                            {"after", returned ? QJsonValue(back.firmware) : QJsonValue()}};
+    facts.insert(QStringLiteral("firmwareAfter"), returned ? QJsonValue(back.firmware) : QJsonValue());
     if (!returned && back.id >= 0)
         return out.result(
             ExitWheelNotBack,
@@ -289,7 +316,11 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
                            "it and check it with \"flashwick-cli wheel info\"")
                 .arg(o.waitSeconds),
             facts);
-    if (back.firmware != fileVersion)
+    QVector<qint64> expected, running;
+    const bool same = parseVersion(fileVersion, expected) && parseVersion(back.firmware, running)
+                          ? compareVersions(expected, running) == 0
+                          : back.firmware == fileVersion;
+    if (!same)
         return out.result(
             ExitWheelNotBack,
             QStringLiteral("the wheel came back (id %1) running firmware %2, not %3 as the file name says")
