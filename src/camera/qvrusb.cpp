@@ -118,9 +118,9 @@ bool QVRUsb::transfer(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_
     if (requestObserver || requestTrace()) {
         const auto start = std::chrono::steady_clock::now();
         ok = ep->transferData(buffer, count);
-        const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count();
+        const int64_t ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+                .count();
         if (requestObserver)
             requestObserver(bRequest, ns);
         if (requestTrace())

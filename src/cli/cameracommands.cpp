@@ -107,10 +107,11 @@ int backupAreas(Output& out, QVRUsb& camera, const QString& fwFile, const QStrin
             return r;
         fpgaLength = fpgaHeaderLength(record);
         if (!fpgaLength)
-            out.warning(QStringLiteral(
-                        "The FPGA header record at %1 is not valid (text, area start, checksum or length): "
-                        "saving the whole FPGA area instead of a bitstream.")
-                        .arg(hex(HeaderStart)));
+            out.warning(
+                QStringLiteral(
+                    "The FPGA header record at %1 is not valid (text, area start, checksum or length): "
+                    "saving the whole FPGA area instead of a bitstream.")
+                    .arg(hex(HeaderStart)));
     }
     const uint32_t fpgaRead = fpgaFile.isEmpty() ? 0 : fpgaLength ? fpgaLength : FpgaLimit;
     const qint64 total = (fwFile.isEmpty() ? 0 : qint64(FirmwareLimit)) + fpgaRead;
@@ -123,10 +124,10 @@ int backupAreas(Output& out, QVRUsb& camera, const QString& fwFile, const QStrin
     if (r == ExitOk && fpgaRead)
         r = readArea(out, camera, FpgaStart, fpgaRead, fpga, firmware.size(), total, problem);
     if (r == ExitOk && fpgaLength && !allErased(fpga.left(int(FpgaFront)))) {
-        out.warning(QStringLiteral(
-                        "The %1 bytes in front of the bitstream are not all 0xFF: saving the whole FPGA "
-                        "area instead of a bitstream.")
-                        .arg(FpgaFront));
+        out.warning(
+            QStringLiteral("The %1 bytes in front of the bitstream are not all 0xFF: saving the whole FPGA "
+                           "area instead of a bitstream.")
+                .arg(FpgaFront));
         // The rest of the area, from the page where the read stopped.
         const uint32_t kept = fpgaLength / PageSize * PageSize;
         fpga.truncate(int(kept));
@@ -283,8 +284,8 @@ int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& 
     }
     QByteArray flash;
     if (r == ExitOk) {
-        out.beginProgress(fpga ? QStringLiteral("verify-fpga") : QStringLiteral("verify-fw"),
-                          expected.size(), QStringLiteral("read"));
+        out.beginProgress(fpga ? QStringLiteral("verify-fpga") : QStringLiteral("verify-fw"), expected.size(),
+                          QStringLiteral("read"));
         r = readArea(out, camera, address, uint32_t(expected.size()), flash, 0, expected.size(), problem);
         out.endProgress();
     }
@@ -336,9 +337,9 @@ namespace {
 // What a camera write left in its area, from its result and how far it got.
 struct AreaOutcome
 {
-    QString state;             // as the "areaState" field
-    qint64 writtenBytes = 0;   // of the file, written and read back
-    QString text;              // one sentence for the user
+    QString state;           // as the "areaState" field
+    qint64 writtenBytes = 0; // of the file, written and read back
+    QString text;            // one sentence for the user
 };
 
 AreaOutcome areaOutcome(bool fpga, int result, uint8_t progress, uint32_t programmed, qint64 fileBytes)
@@ -393,8 +394,8 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
 {
     const QString area = fpga ? QStringLiteral("fpga") : QStringLiteral("firmware");
     const QString areaName = fpga ? QStringLiteral("FPGA area") : QStringLiteral("firmware area");
-    QJsonObject facts{{"file", file},   {"area", area},           {"areaState", "unchanged"},
-                      {"dryRun", false}, {"writtenBytes", 0}};
+    QJsonObject facts{
+        {"file", file}, {"area", area}, {"areaState", "unchanged"}, {"dryRun", false}, {"writtenBytes", 0}};
 
     const ImageFile image = loadImage(file, fpga ? FpgaFileLimit : FirmwareFileLimit);
     QString warning;
@@ -457,8 +458,8 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
     if (!o.backup.isEmpty()) {
         QJsonObject saved;
         QString summary, failure;
-        r = backupAreas(out, camera, fpga ? QString() : o.backup, fpga ? o.backup : QString(), saved,
-                        summary, failure);
+        r = backupAreas(out, camera, fpga ? QString() : o.backup, fpga ? o.backup : QString(), saved, summary,
+                        failure);
         if (r == ExitInterrupted)
             return out.result(r, QStringLiteral("interrupted during the backup: nothing was written"), facts);
         if (r != ExitOk)
@@ -527,10 +528,10 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
                               .arg(transportNote(camera), outcome.text, next),
                           facts);
     }
-    return out.result(ExitOk,
-                      QStringLiteral("Writing %1 Successful! Unplug the camera and plug it in again to "
-                                     "start %2.")
-                          .arg(item, fpga ? QStringLiteral("the new FPGA bitstream")
-                                          : QStringLiteral("the new firmware")),
-                      facts);
+    return out.result(
+        ExitOk,
+        QStringLiteral("Writing %1 Successful! Unplug the camera and plug it in again to "
+                       "start %2.")
+            .arg(item, fpga ? QStringLiteral("the new FPGA bitstream") : QStringLiteral("the new firmware")),
+        facts);
 }

@@ -26,9 +26,10 @@ void print(FILE* stream, const QString& text)
 
 int usageError(Output& out, const QString& message, const QString& command)
 {
-    return out.result(ExitUsage, message + QStringLiteral(" (see \"%1 help%2\")")
-                                               .arg(QLatin1String(Program),
-                                                    command.isEmpty() ? QString() : QLatin1Char(' ') + command));
+    return out.result(ExitUsage,
+                      message + QStringLiteral(" (see \"%1 help%2\")")
+                                    .arg(QLatin1String(Program),
+                                         command.isEmpty() ? QString() : QLatin1Char(' ') + command));
 }
 
 QCommandLineOption makeOption(const Section& s)
@@ -64,6 +65,8 @@ bool isGroup(const QString& word)
 // "help [COMMAND]": the text for the words after "help", or a usage error.
 int help(Output& out, const QStringList& words)
 {
+    if (words.contains(QLatin1String("-h")) || words.contains(QLatin1String("--help")))
+        return help(out, {QStringLiteral("help")});
     const QString name = words.join(QLatin1Char(' '));
     if (name.isEmpty()) {
         print(stdout, programHelp());
@@ -113,7 +116,8 @@ int runCli(const QStringList& arguments)
         rest << a;
     }
     Output out(json, verbose ? Output::Verbosity::Verbose
-                             : quiet ? Output::Verbosity::Quiet : Output::Verbosity::Normal);
+                     : quiet ? Output::Verbosity::Quiet
+                             : Output::Verbosity::Normal);
     if (quiet && verbose)
         return usageError(out, QStringLiteral("--quiet and --verbose exclude each other"), QString());
     std::unique_ptr<DeviceTrace> trace;

@@ -26,9 +26,9 @@ struct Section
     QList<QPair<QString, QString>> fields;
     QList<Block> body;
 
-    QString value(const QString& key) const;       // the first field `key`, or empty
-    QStringList values(const QString& key) const;  // every field `key`, in order
-    QString text() const;                          // the body's paragraphs joined with spaces
+    QString value(const QString& key) const;      // the first field `key`, or empty
+    QStringList values(const QString& key) const; // every field `key`, in order
+    QString text() const;                         // the body's paragraphs joined with spaces
 };
 
 // A field of a JSON event or object: "field: NAME TYPE [optional] DESCRIPTION".

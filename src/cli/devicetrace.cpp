@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int ShownBytes = 8;   // of a request's data or a report
+constexpr int ShownBytes = 12;         // of a request's data or a report
 constexpr int64_t SlowNs = 10'000'000; // requests slower than this show their time
 
 Output* traced = nullptr;
@@ -35,7 +35,8 @@ void cameraRequest(const QVRUsb::RequestTrace& r)
                        .arg(r.index, 4, 16, QLatin1Char('0'))
                        .arg(r.length);
     if (!r.ok)
-        line += QStringLiteral("failed (%1)").arg(QString::fromStdString(UsbDriverDevice::errorText(r.error)));
+        line +=
+            QStringLiteral("failed (%1)").arg(QString::fromStdString(UsbDriverDevice::errorText(r.error)));
     else if (r.toHost)
         line += QStringLiteral("%1 byte(s): %2").arg(r.moved).arg(bytesText(r.data, r.moved));
     else

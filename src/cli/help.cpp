@@ -128,9 +128,9 @@ QString groupHelp(const QString& group)
 QString commandHelp(const Section& c)
 {
     const QString usage = c.value(QStringLiteral("usage"));
-    QString text = QStringLiteral("Usage: %1 %2 [options]%3\n\n")
-                       .arg(QLatin1String(Program), c.name,
-                            usage.isEmpty() ? QString() : QLatin1Char(' ') + usage);
+    QString text =
+        QStringLiteral("Usage: %1 %2 [options]%3\n\n")
+            .arg(QLatin1String(Program), c.name, usage.isEmpty() ? QString() : QLatin1Char(' ') + usage);
     text += capitalised(c.value(QStringLiteral("summary"))) + QStringLiteral(".\n\n");
     if (!c.body.isEmpty())
         text += layout(c.body, 0, Width) + QLatin1Char('\n');

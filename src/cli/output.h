@@ -24,7 +24,7 @@ public:
 
     enum class Verbosity
     {
-        Quiet,   // the result line, data and errors only
+        Quiet, // the result line, data and errors only
         Normal,
         Verbose, // and every request to a device
     };

@@ -148,14 +148,15 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
 
     if (o.dryRun) {
         facts.insert(QStringLiteral("dryRun"), true);
-        return out.result(ExitOk,
-                          QStringLiteral("Dry run: %1 (firmware %2, %3 bytes) would be written to filter wheel "
-                                         "%4 (serial %5, firmware %6). Nothing was written.")
-                              .arg(file, fileVersion)
-                              .arg(parsed.image.size())
-                              .arg(wheel.id)
-                              .arg(wheel.serial, wheel.firmware),
-                          facts);
+        return out.result(
+            ExitOk,
+            QStringLiteral("Dry run: %1 (firmware %2, %3 bytes) would be written to filter wheel "
+                           "%4 (serial %5, firmware %6). Nothing was written.")
+                .arg(file, fileVersion)
+                .arg(parsed.image.size())
+                .arg(wheel.id)
+                .arg(wheel.serial, wheel.firmware),
+            facts);
     }
     if (!o.yes) {
         const Interrupt::Answer answer = Interrupt::ask(
@@ -185,7 +186,8 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
     const int status = QVRBacktoBootload(wheel.id);
     if (status != 0)
         return out.result(ExitFailed,
-                          QStringLiteral("Failed to back to boolloader, Code: ") + wheelErrorText(status), facts);
+                          QStringLiteral("Failed to back to boolloader, Code: ") + wheelErrorText(status),
+                          facts);
     out.log(QStringLiteral("Back to boolloader OK!"));
 
     Announcer announcer(out);
@@ -231,13 +233,22 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
     writer->GetCommandCounts(erase, write, run);
     const qint64 commands = erase + write + run;
     const uint32_t base = writer->GetCommandCount();
-    // Each step line with the command count when it was said, so the progress shown before it is the
-    // progress it had then.
-    std::mutex linesMutex;
-    QVector<QPair<QString, uint32_t>> lines;
-    auto say = [&](const QString& line) {
-        std::lock_guard<std::mutex> lock(linesMutex);
-        lines.append({line, writer->GetCommandCount()});
+    // Each step line goes out with the progress it had when it was said; the lock keeps the main
+    // thread's updates from falling between.
+    std::mutex progressMutex;
+    auto progressNow = [&] {
+        const qint64 sent = qint64(writer->GetCommandCount()) - base;
+        out.updateProgress(int(qBound<qint64>(0, sent * 100 / commands, 100)),
+                           qBound<qint64>(0, (sent - erase) * BlockSize, parsed.image.size()));
+    };
+    auto say = [&](const char* step, const char* ending) {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        progressNow();
+        if (!strcmp(ending, " to Start!"))
+            out.setPhase(!strcmp(step, "Erase Flash")   ? QStringLiteral("erase")
+                         : !strcmp(step, "Write Flash") ? QStringLiteral("write")
+                                                        : QStringLiteral("run"));
+        out.log(QLatin1String(step) + QLatin1String(ending));
     };
     out.log(QStringLiteral("Start to Write FW to wheel"));
     out.beginProgress(QStringLiteral("wheel-write"), parsed.image.size(), QStringLiteral("erase"));
@@ -250,42 +261,25 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
                      {"Write Flash", &DevizuvEZWriteFWObject::WriteFlash},
                      {"Run Program", &DevizuvEZWriteFWObject::RunProgram}};
         for (const auto& s : table) {
-            say(QLatin1String(s.name) + QLatin1String(" to Start!"));
+            say(s.name, " to Start!");
             if (!((*writer).*s.step)()) {
-                say(QLatin1String(s.name) + QLatin1String(" Failed!!"));
+                say(s.name, " Failed!!");
                 return QLatin1String(s.name);
             }
-            say(QLatin1String(s.name) + QLatin1String(" OK!"));
+            say(s.name, " OK!");
         }
         return QString();
     });
-    auto progressAt = [&](uint32_t count) {
-        const qint64 sent = qint64(count) - base;
-        out.updateProgress(int(qBound<qint64>(0, sent * 100 / commands, 100)),
-                           qBound<qint64>(0, (sent - erase) * BlockSize, parsed.image.size()));
-    };
-    auto showSteps = [&] {
-        QVector<QPair<QString, uint32_t>> pending;
-        {
-            std::lock_guard<std::mutex> lock(linesMutex);
-            pending.swap(lines);
-        }
-        for (const auto& line : pending) {
-            progressAt(line.second);
-            if (line.first.endsWith(QLatin1String(" to Start!")))
-                out.setPhase(line.first.startsWith(QLatin1String("Erase"))   ? QStringLiteral("erase")
-                             : line.first.startsWith(QLatin1String("Write")) ? QStringLiteral("write")
-                                                                             : QStringLiteral("run"));
-            out.log(line.first);
-        }
-        progressAt(writer->GetCommandCount());
+    auto showProgress = [&] {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        progressNow();
     };
     while (steps.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-        showSteps();
+        showProgress();
         announcer.check();
     }
     const QString failedStep = steps.get();
-    showSteps();
+    showProgress();
     out.endProgress();
     writer->Close();
     if (!failedStep.isEmpty())

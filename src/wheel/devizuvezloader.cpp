@@ -423,7 +423,8 @@ int QVRGetSelfTestState(int id, int* state, int* errorCode)
 int QVRGetSensorValues(int id, unsigned char* sensor, unsigned char* moving, int* value, int* reserved1,
                        int* reserved2)
 {
-    return forward("QVRGetSensorValues", &EntryPoints::QVRGetSensorValues, id, sensor, moving, value, reserved1, reserved2);
+    return forward("QVRGetSensorValues", &EntryPoints::QVRGetSensorValues, id, sensor, moving, value,
+                   reserved1, reserved2);
 }
 
 int QVRGetErrorCode(int id, int* errorCode)

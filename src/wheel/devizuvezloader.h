@@ -51,8 +51,8 @@ struct DevizuvezLoadReport
 // Texts are UTF-8 on Windows and the file system's bytes elsewhere.
 
 // Sees every forwarded call but QVRGetZWErrorString after it returned: its name, its arguments
-// ("&" and the value for an out number) and its status (the count for QVRGetZWCount). For a bug report; set it
-// before any wheel call and clear it (an empty function) after the last.
+// ("&" and the value for an out number) and its status (the count for QVRGetZWCount). For a bug report; set
+// it before any wheel call and clear it (an empty function) after the last.
 using DevizuvezCallTrace = std::function<void(const char* call, const std::string& arguments, int status)>;
 void devizuvezSetCallTrace(DevizuvezCallTrace trace);
 

@@ -166,14 +166,18 @@ int DevizuvEZWriteFWObject::exchange(uint8_t* command, int commandLength, uint8_
     if (!isOpen || !device || !command)
         return -1;
     ++commandCount;
+    if (!exchangeTrace)
+        return exchangeOnce(command, commandLength, reply, replyLength, timeoutMs);
+    // The reply may come into the command's buffer.
+    const QByteArray sent(reinterpret_cast<const char*>(command), commandLength);
     const int result = exchangeOnce(command, commandLength, reply, replyLength, timeoutMs);
-    if (exchangeTrace)
-        exchangeTrace(command, commandLength, reply, reply ? replyLength : 0, result);
+    exchangeTrace(reinterpret_cast<const uint8_t*>(sent.constData()), commandLength, reply,
+                  reply ? replyLength : 0, result);
     return result;
 }
 
-int DevizuvEZWriteFWObject::exchangeOnce(uint8_t* command, int commandLength, uint8_t* reply,
-                                         int replyLength, int timeoutMs)
+int DevizuvEZWriteFWObject::exchangeOnce(uint8_t* command, int commandLength, uint8_t* reply, int replyLength,
+                                         int timeoutMs)
 {
     if (hid_write(device, command, size_t(commandLength)) < 0) {
         qDebug("%s %s", "DevizuvEZWriteFWObject::GetValuesByCMD",
