@@ -167,11 +167,7 @@ void Output::beginProgress(const QString& what, qint64 totalBytes, const QString
 void Output::setPhase(const QString& newPhase)
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    if (newPhase == phase)
-        return;
-    phase = newPhase;
-    if (percent >= 0)
-        updateProgress(percent, bytes);
+    phase = newPhase; // shown by the next update
 }
 
 QString Output::sizeText(qint64 value)
@@ -194,25 +190,36 @@ QString Output::barLine(int columns, const QString& operation, const QString& ph
 {
     const int room = qMax(1, columns - 1);
     const int p = qBound(0, percent, 100);
-    const QString head = operation + QLatin1Char(' ') + phase;
-    const QString sizes = sizeText(bytes) + QStringLiteral(" / ") + sizeText(total);
-    const QString elapsed = durationText(elapsedMs) + QStringLiteral(" elapsed");
-    const QString remaining = left + QStringLiteral(" left");
-    QStringList parts{sizes, elapsed, remaining};
-    const QStringList leftOut{elapsed, sizes, remaining};
+    // The phase padded to the longest, "write + verify", so the bar does not move when it changes.
+    const QString head = operation + QLatin1Char(' ') + phase.leftJustified(14);
+    const QString share = QStringLiteral("%1 %").arg(p, 3);
+    // The parts after the percent, and the widest each can be, so the bar keeps its width while the
+    // numbers change.
+    const QStringList parts{sizeText(bytes) + QStringLiteral(" / ") + sizeText(total),
+                            durationText(elapsedMs) + QStringLiteral(" elapsed"),
+                            left + QStringLiteral(" left")};
+    const int widest[] = {int(QStringLiteral("1023.9 KiB / ").size() + sizeText(total).size()),
+                          int(QStringLiteral("99:59 elapsed").size()),
+                          int(QStringLiteral("99:59 left").size())};
+    bool shown[] = {true, true, true};
+    const int leftOut[] = {1, 0, 2}; // the elapsed time, the sizes, the time left
     for (int dropped = 0;; ++dropped) {
-        QString after = QStringLiteral("%1 %").arg(p, 3);
-        for (const QString& part : parts)
-            after += QStringLiteral("  ") + part;
-        const int width = qMin(MaxBarWidth, room - int(head.size()) - 4 - int(after.size()));
-        if (width >= MinBarWidth || parts.isEmpty()) {
+        int after = share.size();
+        for (int i = 0; i < 3; ++i)
+            after += shown[i] ? 2 + qMax(widest[i], int(parts.at(i).size())) : 0;
+        const int width = qMin(MaxBarWidth, room - int(head.size()) - 4 - after);
+        if (width >= MinBarWidth || dropped == 3) {
+            QString tail = share;
+            for (int i = 0; i < 3; ++i)
+                if (shown[i])
+                    tail += QStringLiteral("  ") + parts.at(i);
             if (width < 3)
-                return (head + QLatin1Char(' ') + after).left(room);
+                return (head + QLatin1Char(' ') + tail).left(room);
             const int filled = p * width / 100;
             return head + QStringLiteral(" [") + QString(filled, QLatin1Char('#')) +
-                   QString(width - filled, QLatin1Char('-')) + QStringLiteral("] ") + after;
+                   QString(width - filled, QLatin1Char('-')) + QStringLiteral("] ") + tail;
         }
-        parts.removeOne(leftOut.at(dropped));
+        shown[leftOut[dropped]] = false;
     }
 }
 
@@ -245,7 +252,8 @@ void Output::updateProgress(int newPercent, qint64 newBytes)
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
     newPercent = qBound(0, newPercent, 100);
-    const bool changed = newPercent != percent || newBytes != bytes || phase != shownPhase;
+    const bool newPhase = phase != shownPhase;
+    const bool changed = newPercent != percent || newBytes != bytes || newPhase;
     shownPhase = phase;
     percent = newPercent;
     bytes = newBytes;
@@ -268,7 +276,7 @@ void Output::updateProgress(int newPercent, qint64 newBytes)
         recent.emplace_back(now, percent);
         while (recent.size() > 2 && now - recent[1].first >= RateWindowMs)
             recent.pop_front();
-        drawBar(false);
+        drawBar(newPhase);
         return;
     }
     // One line each time a further 10 % is passed, with what the progress is at that moment.

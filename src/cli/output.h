@@ -47,7 +47,7 @@ public:
     // Progress of one operation over `total` bytes. update() may be called often: it prints
     // only when something visible changed.
     void beginProgress(const QString& operation, qint64 total, const QString& phase);
-    void setPhase(const QString& phase);
+    void setPhase(const QString& phase); // shown from the next updateProgress()
     void updateProgress(int percent, qint64 bytes);
     void endProgress();
 

@@ -243,11 +243,11 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
     };
     auto say = [&](const char* step, const char* ending) {
         std::lock_guard<std::mutex> lock(progressMutex);
-        progressNow();
         if (!strcmp(ending, " to Start!"))
             out.setPhase(!strcmp(step, "Erase Flash")   ? QStringLiteral("erase")
                          : !strcmp(step, "Write Flash") ? QStringLiteral("write")
                                                         : QStringLiteral("run"));
+        progressNow();
         out.log(QLatin1String(step) + QLatin1String(ending));
     };
     out.log(QStringLiteral("Start to Write FW to wheel"));
