@@ -504,6 +504,17 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
     show();
     out.endProgress();
 
+    if (result == QVRUsb::WriteInUse) {
+        // Refused before the erase: the area is as it was.
+        const QStringList users = camera.cameraUsers();
+        facts.insert(QStringLiteral("writeResult"), result);
+        return out.result(ExitFailed,
+                          QStringLiteral("the camera is in use by another program: close it and try again") +
+                              (users.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral(" (open in: %1)").arg(users.join(QLatin1String("; ")))),
+                          facts);
+    }
     const AreaOutcome outcome =
         areaOutcome(fpga, result, progress.load(), programmed.load(), image.data.size());
     facts.insert(QStringLiteral("writeResult"), result);

@@ -1,6 +1,7 @@
 #include "refusals.h"
 
 #include "cli.h"
+#include "fpgafilekind.h"
 #include "imagefile.h"
 #include "wheelimagerules.h"
 
@@ -146,6 +147,18 @@ QString cameraImageProblem(const QString& path, const ImageFile& image, bool fpg
                                  "anyway (--force).")
                       .arg(path);
     }
+    const FpgaFileKind kind = fpga ? fpgaFileKind(image.data) : FpgaFileKind::Other;
+    if (kind != FpgaFileKind::Other) {
+        const QString what = kind == FpgaFileKind::BootImage
+                                 ? QStringLiteral("an FX3 boot image (\"CY\", image type 0x%1)")
+                                       .arg(uchar(image.data.at(3)), 0, 16)
+                                 : QStringLiteral("Intel HEX text");
+        if (!force)
+            return QStringLiteral("%1 is %2, not an FPGA bitstream (--force writes it anyway)")
+                .arg(path, what);
+        warning =
+            QStringLiteral("%1 is %2, not an FPGA bitstream; writing it anyway (--force).").arg(path, what);
+    }
     return QString();
 }
 
@@ -219,6 +232,8 @@ WheelFile checkWheelFile(const QString& path)
         return f;
     }
     QString imageProblem = wheelImageProblem(f.parsed.startAddress, uint32_t(f.parsed.image.size()));
+    if (imageProblem.isEmpty())
+        imageProblem = wheelRecordSequenceProblem(f.parsed.records, f.parsed.startAddress);
     if (!imageProblem.isEmpty()) {
         if (imageProblem.startsWith(QLatin1String("ERROR: ")))
             imageProblem.remove(0, 7);
