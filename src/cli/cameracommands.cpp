@@ -359,8 +359,8 @@ AreaOutcome areaOutcome(bool fpga, int result, uint8_t progress, uint32_t progra
                                 "locates it is not written, so the camera does not find it.");
     } else if (result == QVRUsb::WriteEraseFailed) {
         o.state = QStringLiteral("partly erased");
-        o.text = QStringLiteral("The %1 is partly erased (%2 %): what it held is damaged and nothing of the "
-                                "file is written.")
+        o.text = QStringLiteral("The %1 is partly erased (%2 % of its blocks): what it held is damaged and "
+                                "nothing of the file is written.")
                      .arg(area)
                      .arg(progress * 2);
     } else if (result == QVRUsb::WriteProgramFailed || result == QVRUsb::WriteReadBackFailed ||
@@ -455,6 +455,7 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
     if (answer != Interrupt::Answer::Yes)
         return out.result(ExitInterrupted, confirmationRefusal(answer), facts);
 
+    bool backupWritable = false; // a backup that the same command can write back
     if (!o.backup.isEmpty()) {
         QJsonObject saved;
         QString summary, failure;
@@ -464,10 +465,11 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
             return out.result(r, QStringLiteral("interrupted during the backup: nothing was written"), facts);
         if (r != ExitOk)
             return out.result(r, QStringLiteral("backup failed, so nothing was written: ") + failure, facts);
-        if (!saved.value(QStringLiteral("fpgaWritable")).toBool(true))
-            out.warning(summary);
-        else
+        backupWritable = saved.value(QStringLiteral("fpgaWritable")).toBool(true);
+        if (backupWritable)
             out.log(summary);
+        else
+            out.warning(summary);
         facts.insert(QStringLiteral("backupFile"), o.backup);
     }
     if (Interrupt::requested())
@@ -524,12 +526,23 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
     if (result != QVRUsb::WriteOk) {
         // The USB controller runs its firmware from memory: while the camera stays connected it takes
         // another write, whatever its flash now holds.
-        QString next = QStringLiteral("Keep the camera connected and write again");
-        if (!o.backup.isEmpty())
+        QString next =
+            camera.isGone()
+                ? QStringLiteral("The camera left the bus during the write: plug it in again and "
+                                 "write again%1")
+                      .arg(fpga ? QString()
+                                : QStringLiteral(" (with its firmware area not whole it may not come "
+                                                 "back as a camera)"))
+                : QStringLiteral("Keep the camera connected and write again");
+        if (backupWritable)
             next += QStringLiteral(", or write back the backup %1").arg(o.backup);
+        else if (!o.backup.isEmpty())
+            next += QStringLiteral(" (the backup %1 holds the whole FPGA area and cannot be written back as "
+                                   "it is)")
+                        .arg(o.backup);
         out.log(QStringLiteral("To write the file again: flashwick-cli camera %1 %2%3")
                     .arg(command, file, cameraOption(o)));
-        if (!o.backup.isEmpty())
+        if (backupWritable)
             out.log(QStringLiteral("To write back what the area held: flashwick-cli camera %1 %2%3")
                         .arg(command, o.backup, cameraOption(o)));
         return out.result(ExitFailed,
