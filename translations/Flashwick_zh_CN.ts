@@ -35,10 +35,6 @@
         <translation>正在打开 %1 处的 FX3 引导程序…</translation>
     </message>
     <message>
-        <source>Loading the image into the camera&apos;s RAM (%1 bytes in %2 sections)...</source>
-        <translation>正在把固件映像载入相机内存（%1 字节，%2 个段）…</translation>
-    </message>
-    <message>
         <source>Every chunk read back and compared; the RAM checksum %1 matches the image.</source>
         <translation>每一块都已读回并比较；内存校验和 %1 与映像一致。</translation>
     </message>
@@ -105,6 +101,10 @@
     <message>
         <source>ERROR: Recovery failed at &quot;load into RAM&quot;: the boot loader cannot be taken for the load%1.</source>
         <translation>错误：恢复在“载入内存”一步失败：无法为载入独占引导程序%1。</translation>
+    </message>
+    <message>
+        <source>Loading the image into the camera&apos;s RAM (%1 bytes in %2 section(s))...</source>
+        <translation>正在把固件映像载入相机内存（%1 字节，%2 个段）…</translation>
     </message>
 </context>
 <context>

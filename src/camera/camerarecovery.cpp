@@ -129,7 +129,7 @@ QString CameraRecovery::stepText(Step step) const
     case OpenBootLoader:
         return tr("Opening the FX3 boot loader at %1...").arg(QString::fromLocal8Bit(bootLoaderPath));
     case LoadRam:
-        return tr("Loading the image into the camera's RAM (%1 bytes in %2 sections)...")
+        return tr("Loading the image into the camera's RAM (%1 bytes in %2 section(s))...")
             .arg(loadBytes)
             .arg(sectionCount);
     case CheckRam:

@@ -143,12 +143,21 @@ Fx3BootImage Fx3BootImage::check(const QByteArray& image, uint32_t limit)
         return r;
     }
     at += 4;
+    r.imageBytes = int(at);
     if (at < image.size()) {
         r.problem = TrailingBytes;
         r.offset = at;
         r.claimed = image.size() - at;
         return r;
     }
+    return r;
+}
+
+Fx3BootImage Fx3BootImage::checkFlash(const QByteArray& area)
+{
+    Fx3BootImage r = check(area, uint32_t(qMax(area.size(), 0)));
+    if (r.problem == TrailingBytes)
+        r.problem = NoProblem;
     return r;
 }
 

@@ -69,6 +69,9 @@ public:
     // refused by its size, without reading it).
     static Fx3BootImage checkFile(const QString& path, QByteArray& data,
                                   uint32_t limit = FlashLayout::FirmwareLimit);
+    // The image a firmware area read from the flash holds: the same rules, but whatever follows the
+    // checksum is not the image's (the chip reads no further).
+    static Fx3BootImage checkFlash(const QByteArray& area);
 
     // The wrapping 32-bit sum of the little-endian words of `length` bytes (a multiple of 4).
     static uint32_t wordSum(const uint8_t* bytes, size_t length, uint32_t sum = 0);
@@ -83,7 +86,8 @@ public:
     uint32_t entryPoint = 0;
     uint32_t storedChecksum = 0;
     uint32_t computedChecksum = 0;
-    int dataBytes = 0; // section data bytes in all
+    int dataBytes = 0;  // section data bytes in all
+    int imageBytes = 0; // up to and with the checksum, for a valid image
 
 private:
     // Facts for the problem's text.

@@ -2,6 +2,7 @@
 #include "cameraselect.h"
 #include "cli.h"
 #include "flashlayout.h"
+#include "fx3bootimage.h"
 #include "imagefile.h"
 #include "interrupt.h"
 #include "output.h"
@@ -92,6 +93,28 @@ bool allErased(const QByteArray& bytes)
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) == 0xFF; });
 }
 
+// Whether the firmware area holds an image the chip can start, judged from `read` (the area's start)
+// and, when that does not settle it, from the whole area read again. Adds "flashImageValid" and
+// "flashImageProblem" to `facts`; returns the sentence for the user.
+QString flashImageNote(QVRUsb& camera, const QByteArray& read, QJsonObject& facts)
+{
+    Fx3BootImage held = Fx3BootImage::checkFlash(read);
+    if (!held.isValid() && read.size() < int(FirmwareLimit)) {
+        QByteArray whole(int(FirmwareLimit), '\0');
+        if (camera.readFlash(FirmwareStart, FirmwareLimit, reinterpret_cast<uint8_t*>(whole.data())))
+            held = Fx3BootImage::checkFlash(whole);
+    }
+    facts.insert(QStringLiteral("flashImageValid"), held.isValid());
+    if (held.isValid())
+        return QStringLiteral("The firmware area holds a valid FX3 boot image (%1 bytes).")
+            .arg(held.imageBytes);
+    facts.insert(QStringLiteral("flashImageProblem"), held.problemText());
+    return QStringLiteral(
+               "The firmware area holds no valid FX3 boot image (%1): after a reset or re-plug the "
+               "camera would come up in its USB boot loader; \"camera recover\" brings it back.")
+        .arg(held.problemText());
+}
+
 // Reads the areas asked for and saves them: the firmware area whole; from the FPGA area the
 // bitstream that the header record locates (the 0xFF front removed), or the whole area when the
 // record or the front is not as a write leaves them. Nothing is saved unless every read succeeded.
@@ -150,6 +173,11 @@ int backupAreas(Output& out, QVRUsb& camera, const QString& fwFile, const QStrin
         saved << QStringLiteral("firmware area to %1 (%2 bytes)").arg(fwFile).arg(firmware.size());
         facts.insert(QStringLiteral("firmwareFile"), fwFile);
         facts.insert(QStringLiteral("firmwareBytes"), firmware.size());
+        const QString note = flashImageNote(camera, firmware, facts);
+        if (facts.value(QStringLiteral("flashImageValid")).toBool())
+            out.log(note);
+        else
+            out.warning(note);
     }
     if (!fpgaFile.isEmpty()) {
         const QByteArray bitstream = fpgaLength ? fpga.mid(int(FpgaFront)) : fpga;
@@ -304,11 +332,13 @@ int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& 
     if (fpga)
         facts.insert(QStringLiteral("headerMatches"), headerMatches);
     const QString area = fpga ? QStringLiteral("FPGA area") : QStringLiteral("firmware area");
+    const QString note = fpga ? QString() : flashImageNote(camera, flash, facts);
     if (d.count == 0 && headerMatches)
         return out.result(ExitOk,
-                          QStringLiteral("Identical: the camera's %1 holds %2 (%3 bytes).")
+                          QStringLiteral("Identical: the camera's %1 holds %2 (%3 bytes).%4")
                               .arg(area, file)
-                              .arg(image.data.size()),
+                              .arg(image.data.size())
+                              .arg(note.isEmpty() ? QString() : QLatin1Char(' ') + note),
                           facts);
     if (d.count == 0)
         return out.result(
@@ -323,13 +353,14 @@ int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& 
                   .arg(front)
                   .arg(hex(address + d.first))
             : QStringLiteral("at offset %1 (%2) of the file").arg(d.first - front).arg(hex(d.first - front));
-    return out.result(
-        ExitDiffers,
-        QStringLiteral("the camera's %1 differs from %2: %3 byte(s) differ, the first %4%5")
-            .arg(area, file)
-            .arg(d.count)
-            .arg(where, headerMatches ? QString() : QStringLiteral("; the header record differs too")),
-        facts);
+    return out.result(ExitDiffers,
+                      QStringLiteral("the camera's %1 differs from %2: %3 byte(s) differ, the first %4%5%6")
+                          .arg(area, file)
+                          .arg(d.count)
+                          .arg(where,
+                               headerMatches ? QString() : QStringLiteral("; the header record differs too"),
+                               note.isEmpty() ? QString() : QStringLiteral(". ") + note),
+                      facts);
 }
 
 namespace {

@@ -44,6 +44,7 @@ int cameraReset(Output& out, const CommonOptions& o);
 int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& file);
 int cameraBackup(Output& out, const CommonOptions& o, const QString& fwFile, const QString& fpgaFile);
 int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& file);
+int cameraRecover(Output& out, const CommonOptions& o, const QString& file);
 int wheelInfo(Output& out, const CommonOptions& o);
 int wheelGoto(Output& out, const CommonOptions& o, int slot);
 int wheelWrite(Output& out, const CommonOptions& o, const QString& file);

@@ -289,6 +289,9 @@ void TestCli::initTestCase()
     save(QStringLiteral("ZW_bad_v3.2.0.hex"), badHex);
     save(QStringLiteral("ZW_big_v3.2.0.hex"), hexFile(0x08004000, pseudoRandom(46049, 5)));
     save(QStringLiteral("exists.img"), "x");
+    QByteArray badSum = firmware;
+    badSum[badSum.size() - 1] = char(badSum.at(badSum.size() - 1) ^ 0x10); // the checksum's top byte
+    save(QStringLiteral("badsum.img"), badSum);
     save(QStringLiteral("boot.bit"), QByteArray("CY\x1c\xb1", 4) + pseudoRandom(500, 7));
     save(QStringLiteral("hex.bit"), hexFile(0x08004000, wheelImage).replace("\n", "\r\n"));
     save(QStringLiteral("colon.bit"), ':' + pseudoRandom(500, 8)); // binary, by chance starting with ':'
@@ -382,6 +385,11 @@ void TestCli::commands_data()
         "does not start with the FX3 boot-image signature \"CY\"", "untouched");
     row("write-fw: without signature, forced", {cam}, {"camera", "write-fw", "--yes", "--force", "@nocy.img"},
         0, "Writing FW Successful!", "writing it anyway", "@nocy.img");
+    row("write-fw: checksum wrong", {cam}, {"camera", "write-fw", "--yes", "@badsum.img"}, 4, "",
+        "badsum\\.img is not an FX3 firmware image the camera can start: checksum 0x[0-9A-F]{8}, the image "
+        "says "
+        "0x[0-9A-F]{8} \\(--force writes it anyway\\)",
+        "untouched");
     row("write-fw: missing file", {cam}, {"camera", "write-fw", "--yes", "@missing.img"}, 4, "",
         "no such file", "untouched");
     row("write-fw: empty file", {cam}, {"camera", "write-fw", "--yes", "@empty.img"}, 4, "", "is empty",
@@ -420,8 +428,57 @@ void TestCli::commands_data()
         "so\\.\\nContinue\\?",
         "untouched");
 
-    row("verify-fw: identical", {camFlash}, {"camera", "verify-fw", "@fw.img"}, 0, "Identical", "",
-        "untouched");
+    row("verify-fw: identical", {camFlash}, {"camera", "verify-fw", "@fw.img"}, 0,
+        "Identical(.|\\n)*holds a valid FX3 boot image \\(9004 bytes\\)", "", "untouched");
+    // A camera runs on while its flash holds an image it could not start from: verify says so.
+    row("verify-fw: no valid image in the flash", {cam},
+        {"sh", "-c",
+         (binDir + "/flashwick-cli camera write-fw --yes --force @badsum.img 2>/dev/null && " + binDir +
+          "/flashwick-cli camera verify-fw @badsum.img")
+             .toUtf8()
+             .constData()},
+        0,
+        "Identical(.|\\n)*holds no valid FX3 boot image \\(checksum 0x[0-9A-F]{8}, the image says "
+        "0x[0-9A-F]{8}\\): after a reset or re-plug",
+        "");
+
+    // A camera in its boot loader: listed as such, and brought back with a fault at each step.
+    const QString loader = QStringLiteral("--camera=boot-loader,timings=none");
+    row("list: camera without firmware", {loader}, {"list"}, 0,
+        "Cameras: 0\\nCameras without firmware \\(FX3 USB boot loader 04b4:00f3\\): 1\\n  usb:1-\\d+  "
+        "\\(bring it back with: flashwick-cli camera recover FILE\\.img\\)",
+        "^$");
+    row("recover", {loader}, {"camera", "recover", "--yes", "@fw.img"}, 0,
+        "Writing FW Successful! The camera's flash holds",
+        "Loading the image into the camera's RAM \\(8980 bytes in 1 section\\(s\\)\\)(.|\\n)*matches the "
+        "image(.|\\n)*Starting the firmware in RAM at 0x40003000(.|\\n)*The camera came up: Quenvor QV294C "
+        "(.|\\n)*Writing FW\\.\\.\\.",
+        "@fw.img");
+    row("recover: RAM write fails", {loader + ",ram-stall=40004000"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "Recovery failed at \"load into RAM\": writing 4096 bytes at 0x40004000 failed \\(Pipe error\\)\\. "
+        "The camera is still in its boot loader: run the command again\\.");
+    row("recover: read-back fails", {loader + ",ram-read-stall=40003000"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "reading 4096 bytes back at 0x40003000 failed \\(Pipe error\\)\\. The camera is still in its boot "
+        "loader");
+    row("recover: read-back differs", {loader + ",ram-corrupt=40005000"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "the 788 bytes read back at 0x40005000 differ from the image\\. The camera is still in its boot "
+        "loader");
+    row("recover: no camera after the start", {loader + ",no-camera-after-start"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "Recovery failed at \"wait for the camera\": no camera came up within 10 s of the start\\. Unplug "
+        "the "
+        "camera and plug it in again");
+    row("recover: flash write fails", {loader + ",corrupt-page=16"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "ERROR: Writing FW Failed! a chunk read back differs from what was written \\(result 6\\)");
+    row("recover: no boot loader", {cam}, {"camera", "recover", "--yes", "@fw.img"}, 3, "",
+        "no camera in its FX3 USB boot loader", "untouched");
+    row("recover: image refused", {loader}, {"camera", "recover", "--yes", "@badsum.img"}, 4, "",
+        "badsum\\.img is not an FX3 firmware image the camera can start: checksum");
+    row("recover: no terminal", {loader}, {"camera", "recover", "@fw.img"}, 2, "", "pass --yes");
     row("verify-fw: one byte differs", {camFlash}, {"camera", "verify-fw", "@fw-changed.img"}, 6, "",
         "1 byte\\(s\\) differ, the first at offset 1234 \\(0x4d2\\)", "untouched");
     row("verify-fw: missing file", {camFlash}, {"camera", "verify-fw", "@missing.img"}, 4, "",
@@ -815,6 +872,12 @@ void TestCli::jsonSchema_data()
     row("verify-fw: differs", {"--camera=timings=none,flash=@flash.bin"},
         {"camera", "verify-fw", "@fw-changed.img"}, 6);
     row("verify-fpga", {"--camera=timings=none,flash=@flash.bin"}, {"camera", "verify-fpga", "@fpga.bit"}, 0);
+    row("list: camera without firmware", {"--camera=boot-loader,timings=none"}, {"list"}, 0,
+        "\"cameraBootLoaders\":\\[\\{\"path\":\"usb:1-");
+    row("recover", {"--camera=boot-loader,timings=none"}, {"camera", "recover", "--yes", "@largest.img"}, 0,
+        "\"operation\":\"write-fw\"(.|\\n)*\"firmware\":\"1\\.2\\.3\"");
+    row("recover: fails at the RAM load", {"--camera=boot-loader,timings=none,ram-corrupt=40003000"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "\"failedStep\":\"load into RAM\"");
     row("wheel info", {wheel}, {"wheel", "info"}, 0, "\"event\":\"wheel\"");
     row("wheel goto", {wheel}, {"wheel", "goto", "2"}, 0);
     row("wheel write", {wheel}, {"wheel", "write", "--yes", "@ZW_firmware_v3.2.0.hex"}, 0,

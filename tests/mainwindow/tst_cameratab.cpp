@@ -596,7 +596,7 @@ private slots:
             (QStringList{
                 QStringLiteral("Recovering the camera in the boot loader at %1 with %2...")
                     .arg(loaderPath, QDir::toNativeSeparators(good)),
-                QStringLiteral("Loading the image into the camera's RAM (149960 bytes in 3 sections)..."),
+                QStringLiteral("Loading the image into the camera's RAM (149960 bytes in 3 section(s))..."),
                 QStringLiteral("Every chunk read back and compared; the RAM checksum 0x%1 matches the image.")
                     .arg(QString::number(stored, 16).toUpper().rightJustified(8, QLatin1Char('0'))),
                 QStringLiteral("Starting the firmware in RAM at 0x40003000..."),
