@@ -32,12 +32,6 @@ QString hex2(uint32_t value)
 
 } // namespace
 
-bool Fx3::inRam(uint64_t address, uint64_t length)
-{
-    const uint64_t end = address + length;
-    return (address >= ItcmStart && end <= ItcmEnd) || (address >= SysmemStart && end <= SysmemEnd);
-}
-
 uint32_t Fx3BootImage::wordSum(const uint8_t* bytes, size_t length, uint32_t sum)
 {
     for (size_t i = 0; i + 4 <= length; i += 4)

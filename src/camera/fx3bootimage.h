@@ -8,26 +8,13 @@
 #define FX3BOOTIMAGE_H
 
 #include "flashlayout.h"
+#include "fx3.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
 #include <cstdint>
 #include <vector>
-
-namespace Fx3 {
-// The chip's own USB boot loader, which a chip without a usable flash image starts.
-constexpr uint16_t BootLoaderVendorId = 0x04B4;
-constexpr uint16_t BootLoaderProductId = 0x00F3;
-// Memory a section may load into (end exclusive).
-constexpr uint32_t ItcmStart = 0x00000000;
-constexpr uint32_t ItcmEnd = 0x00004000;
-constexpr uint32_t SysmemStart = 0x40000000;
-constexpr uint32_t SysmemEnd = 0x40080000;
-
-// True when [address, address + length) lies inside ITCM or inside SYSMEM.
-bool inRam(uint64_t address, uint64_t length);
-} // namespace Fx3
 
 struct Fx3Section
 {

@@ -21,7 +21,7 @@ bool Fx3BootLoader::open(int driverIndex, const QByteArray& path)
         error = device->lastError();
         return false;
     }
-    if (device->vendorId() != Fx3::BootLoaderVendorId || device->productId() != Fx3::BootLoaderProductId ||
+    if (!Fx3::isBootLoader(device->vendorId(), device->productId()) ||
         QByteArray::fromStdString(device->devicePath()) != path) {
         device->close();
         error = 0;

@@ -2,7 +2,7 @@
 #include "qvrusb.h"
 
 #include "deviceusers.h"
-#include "fx3bootimage.h"
+#include "fx3.h"
 #include "usbdriverdevice.h"
 
 #include <QMutexLocker>
@@ -58,8 +58,7 @@ int QVRUsb::findDevices(CameraList& list, BootLoaderList* bootLoaders)
             list.paths.append(QByteArray::fromStdString(probe.devicePath()));
             list.names.append(QByteArray::fromStdString(probe.deviceName()));
             list.indices.append(i);
-        } else if (bootLoaders && probe.vendorId() == Fx3::BootLoaderVendorId &&
-                   probe.productId() == Fx3::BootLoaderProductId) {
+        } else if (bootLoaders && Fx3::isBootLoader(probe.vendorId(), probe.productId())) {
             bootLoaders->paths.append(QByteArray::fromStdString(probe.devicePath()));
             bootLoaders->indices.append(i);
         }
