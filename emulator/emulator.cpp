@@ -68,6 +68,7 @@ struct Device
     UMockdevIoctlBase* handler = nullptr;
     gulong ioctlSignal = 0;
     gulong connectSignal = 0;
+    gulong vanishSignal = 0;
 
     // Guarded by Private::mutex.
     bool onBus = false;
@@ -75,6 +76,24 @@ struct Device
     unsigned leaveEpoch = 0;
     std::vector<ControlRequest> log;
     size_t logDropped = 0; // entries dropped from the front of log
+    // Claimed interfaces and the client (open file) holding each, referenced, as usbfs keeps them: a
+    // claim by another client fails with EBUSY until the holder releases it, closes the node, ends
+    // its process or the device leaves the bus.
+    std::map<unsigned, UMockdevIoctlClient*> claims;
+
+    // Ends the claims of `client`, or of every client that is gone when it is null (umockdev reports
+    // a node closed by close(), but a process that ends only as no longer connected).
+    void dropClaims(UMockdevIoctlClient* client)
+    {
+        for (auto it = claims.begin(); it != claims.end();) {
+            if (client ? it->second == client : !umockdev_ioctl_client_get_connected(it->second)) {
+                g_object_unref(it->second);
+                it = claims.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
 
     // Guarded by Private::umockdevMutex.
     bool sysfsPresent = false;
@@ -193,6 +212,14 @@ void onClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
     clientState(client, d->generation);
 }
 
+// The node was closed (or its process ended): its claims end with it.
+void onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
+{
+    auto* d = static_cast<Device*>(data);
+    std::lock_guard<std::mutex> lock(d->owner->mutex);
+    d->dropClaims(client);
+}
+
 gboolean onHandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 {
     auto* d = static_cast<Device*>(data);
@@ -288,7 +315,48 @@ gboolean Testbed::Private::handleIoctl(Device* d, UMockdevIoctlClient* client)
         return TRUE;
 
     case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_RELEASEINTERFACE:
+    case USBDEVFS_RELEASEINTERFACE: {
+        if (!alive) {
+            fail(client, ENODEV);
+            return TRUE;
+        }
+        GError* err = nullptr;
+        UMockdevIoctlData* numberData = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), &err);
+        if (!numberData) {
+            g_clear_error(&err);
+            fail(client, EFAULT);
+            return TRUE;
+        }
+        unsigned number = 0;
+        memcpy(&number, numberData->data, sizeof number);
+        g_object_unref(numberData);
+        // The configuration has interface 0 only; usbfs takes numbers below 32.
+        if (number != 0) {
+            fail(client, number < 32 ? ENOENT : EINVAL);
+            return TRUE;
+        }
+        d->dropClaims(nullptr);
+        const auto holder = d->claims.find(number);
+        const bool mine = holder != d->claims.end() && holder->second == client;
+        if (request == USBDEVFS_CLAIMINTERFACE) {
+            if (holder != d->claims.end() && !mine) {
+                fail(client, EBUSY);
+                return TRUE;
+            }
+            if (!mine)
+                d->claims[number] = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+        } else {
+            if (!mine) {
+                fail(client, EINVAL);
+                return TRUE;
+            }
+            g_object_unref(holder->second);
+            d->claims.erase(holder);
+        }
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return TRUE;
+    }
+
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_CLEAR_HALT:
@@ -394,6 +462,9 @@ void Testbed::Private::submitUrb(Device* d, ClientState* cs, UMockdevIoctlClient
 void Testbed::Private::leave(Device* d, bool returnAfter)
 {
     d->onBus = false;
+    for (auto& claim : d->claims)
+        g_object_unref(claim.second);
+    d->claims.clear();
     ++d->generation;
     const unsigned epoch = ++d->leaveEpoch;
     const Clock::time_point now = Clock::now();
@@ -573,6 +644,7 @@ DeviceId Testbed::Private::addDevice(const DeviceIdentity& identityIn, const Cam
     d->ioctlSignal = g_signal_connect(d->handler, "handle-ioctl", G_CALLBACK(onHandleIoctl), d.get());
     d->connectSignal =
         g_signal_connect(d->handler, "client-connected", G_CALLBACK(onClientConnected), d.get());
+    d->vanishSignal = g_signal_connect(d->handler, "client-vanished", G_CALLBACK(onClientVanished), d.get());
     GError* err = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed, d->devnode.c_str(), d->handler, &err)) {
         error = std::string("cannot attach the device handler: ") + (err ? err->message : "?");
@@ -617,6 +689,10 @@ Testbed::~Testbed()
         for (auto& dev : d->devices) {
             g_signal_handler_disconnect(dev->handler, dev->ioctlSignal);
             g_signal_handler_disconnect(dev->handler, dev->connectSignal);
+            g_signal_handler_disconnect(dev->handler, dev->vanishSignal);
+            for (auto& claim : dev->claims)
+                g_object_unref(claim.second);
+            dev->claims.clear();
         }
     }
     if (d->testbed)
@@ -843,6 +919,16 @@ int Testbed::resetCount(DeviceId id) const
     std::lock_guard<std::mutex> lock(d->mutex);
     Device* dev = d->camera(id);
     return dev ? dev->model->resets() : 0;
+}
+
+int Testbed::claimedInterfaces(DeviceId id) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    Device* dev = d->find(id);
+    if (!dev)
+        return 0;
+    dev->dropClaims(nullptr);
+    return int(dev->claims.size());
 }
 
 bool Testbed::isBusy(DeviceId id) const

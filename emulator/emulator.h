@@ -163,6 +163,8 @@ public:
     std::vector<ControlRequest> requests(DeviceId id) const;
     void clearRequests(DeviceId id);
     int resetCount(DeviceId id) const; // 0xE0 requests answered
+    // Interfaces a client (one open of the node, in any process) holds claimed now.
+    int claimedInterfaces(DeviceId id) const;
     bool isBusy(DeviceId id) const;
 
     CameraConfig config(DeviceId id) const;

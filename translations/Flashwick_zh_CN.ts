@@ -858,6 +858,26 @@ and try again!</source>
         <source>Filter wheel library %1 lacks the function(s) %2: wheels cannot be controlled. Install the maker&apos;s library (see README).</source>
         <translation>滤镜轮库 %1 缺少函数 %2：无法控制滤镜轮。请安装厂商提供的库（见 README）。</translation>
     </message>
+    <message>
+        <source>ERROR: the FPGA file(*.bit) is an FX3 firmware image, not an FPGA bitstream!</source>
+        <translation>错误：FPGA 文件(*.bit)是 FX3 固件映像，不是 FPGA 比特流！</translation>
+    </message>
+    <message>
+        <source>ERROR: the FPGA file(*.bit) is an Intel HEX file, not an FPGA bitstream!</source>
+        <translation>错误：FPGA 文件(*.bit)是 Intel HEX 文件，不是 FPGA 比特流！</translation>
+    </message>
+    <message>
+        <source>ERROR: the camera is in use by another program: close it and try again</source>
+        <translation>错误：相机正被其他程序使用：请关闭该程序后重试</translation>
+    </message>
+    <message>
+        <source>ERROR: the camera is in use by another program: close it and try again (open in: %1)</source>
+        <translation>错误：相机正被其他程序使用：请关闭该程序后重试（已打开相机的程序：%1）</translation>
+    </message>
+    <message>
+        <source>ERROR: line %1 of the firmware file(*.hex) holds data for address 0x%2, expected 0x%3: its records must follow each other without gaps or overlaps!</source>
+        <translation>错误：固件文件(*.hex)第 %1 行的数据地址为 0x%2，应为 0x%3：文件中的记录必须首尾相接，不能有间隙或重叠！</translation>
+    </message>
 </context>
 <context>
     <name>NeedToKnowDialog</name>

@@ -1,6 +1,7 @@
 // QVRUsb: camera list, connection and the vendor command set on endpoint 0.
 #include "qvrusb.h"
 
+#include "deviceusers.h"
 #include "usbdriverdevice.h"
 
 #include <QMutexLocker>
@@ -74,6 +75,48 @@ void QVRUsb::deviceRemoved(const QString& node)
 {
     if (opened && !openNode.isEmpty() && node == openNode)
         gone = true;
+}
+
+QVRUsb::Claim QVRUsb::claimExclusive()
+{
+    QMutexLocker lock(&mutex);
+    users.clear();
+    if (!opened)
+        return ClaimFailed;
+    switch (device->claimExclusive()) {
+    case UsbDriverDevice::ClaimResult::Claimed:
+        return ClaimOk;
+    case UsbDriverDevice::ClaimResult::Busy:
+        error = device->lastError();
+        for (const DeviceUser& user : otherDeviceUsers(device->deviceNode()))
+            users
+                << QStringLiteral("%1, pid %2").arg(QString::fromLocal8Bit(user.name.c_str())).arg(user.pid);
+        return ClaimInUse;
+    case UsbDriverDevice::ClaimResult::Failed:
+        break;
+    }
+    error = device->lastError();
+    if (UsbDriverDevice::isNoDeviceError(error))
+        gone = true;
+    return ClaimFailed;
+}
+
+void QVRUsb::releaseExclusive()
+{
+    QMutexLocker lock(&mutex);
+    device->releaseExclusive();
+}
+
+bool QVRUsb::isClaimed() const
+{
+    QMutexLocker lock(&mutex);
+    return device->isClaimed();
+}
+
+QStringList QVRUsb::cameraUsers() const
+{
+    QMutexLocker lock(&mutex);
+    return users;
 }
 
 bool QVRUsb::isUsb3() const

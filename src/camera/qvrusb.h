@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -63,6 +64,14 @@ public:
         WriteEraseFailed = 5,
         WriteVerifyFailed = 6,
         WriteFileError = 7,
+        WriteInUse = 8, // another program holds the camera: nothing was sent to the flash
+    };
+
+    enum Claim
+    {
+        ClaimOk,
+        ClaimInUse,  // another program holds the camera
+        ClaimFailed, // not open, or gone (lastError tells)
     };
 
     QVRUsb();
@@ -93,6 +102,18 @@ public:
     bool readFpgaVersion(uint8_t& a, int& b, uint8_t& c);
     bool readSerialNumber(uint8_t* buffer); // at least 20 bytes
     bool resetFX3();
+
+    // The open camera for this object alone, as long as a write takes (UsbDriverDevice::
+    // claimExclusive): no other program's write, and no capture program that holds the camera, can
+    // come between its requests. Every write below takes it before its first flash request, unless
+    // it is held already, and gives it back when it ends, whatever the result; an operation made of
+    // several writes takes it first. Reading needs none. close() gives it back too.
+    Claim claimExclusive();
+    void releaseExclusive();
+    bool isClaimed() const;
+    // After a claim answered ClaimInUse: the other processes that have the camera open, each as
+    // "name, pid N", where the system tells them; empty otherwise.
+    QStringList cameraUsers() const;
 
     int writeFirmware(const char* fileName, std::atomic<uint8_t>* progress);
     int writeFpga(const char* fileName, std::atomic<uint8_t>* progress);
@@ -132,6 +153,7 @@ private:
                   std::atomic<uint32_t>* programmed);
     int writeFpgaArea(std::vector<uint8_t>& framed, std::atomic<uint8_t>* progress,
                       std::atomic<uint32_t>* programmed);
+    int takeForWrite(bool& taken);
     void setProgress(std::atomic<uint8_t>* progress, uint8_t value);
 
     std::unique_ptr<UsbDriverDevice> device;
@@ -140,6 +162,7 @@ private:
     std::atomic<bool> gone{false};
     QString openNode; // the open device's node; set and read on the GUI thread
     int error = 0;
+    QStringList users; // of the last claim that found the camera in use
     std::function<void(uint8_t)> progressObserver;
     std::function<void(uint8_t, int64_t)> requestObserver;
     unsigned eraseBoundMs = EraseStatusBoundMs;

@@ -59,7 +59,39 @@ void pauseFor(std::chrono::milliseconds pause)
         std::this_thread::yield();
 }
 
+// Gives the camera back when a write that took it ends.
+struct ClaimScope
+{
+    QVRUsb& camera;
+    bool taken;
+    ~ClaimScope()
+    {
+        if (taken)
+            camera.releaseExclusive();
+    }
+};
+
 } // namespace
+
+// Takes the camera for a write unless it is held already. WriteOk, WriteInUse, or WriteEraseFailed
+// when it cannot be taken at all (not open, or gone): what a write to such a camera gives at its
+// first request.
+int QVRUsb::takeForWrite(bool& taken)
+{
+    taken = false;
+    if (isClaimed())
+        return WriteOk;
+    switch (claimExclusive()) {
+    case ClaimOk:
+        taken = true;
+        return WriteOk;
+    case ClaimInUse:
+        return WriteInUse;
+    case ClaimFailed:
+        break;
+    }
+    return WriteEraseFailed;
+}
 
 void QVRUsb::setProgressObserver(std::function<void(uint8_t)> observer)
 {
@@ -157,6 +189,10 @@ int QVRUsb::writeFirmware(const char* fileName, std::atomic<uint8_t>* progress)
     int result = readImage(fileName, 0, FirmwareLimit, image);
     if (result != WriteOk)
         return result;
+    bool taken = false;
+    if ((result = takeForWrite(taken)) != WriteOk)
+        return result;
+    const ClaimScope claim{*this, taken};
     return writeArea(FirmwareStart, image.data(), uint32_t(image.size()), progress, nullptr);
 }
 
@@ -168,6 +204,10 @@ int QVRUsb::writeFirmwareImage(const QByteArray& image, std::atomic<uint8_t>* pr
         return WriteFileError;
     if (uint64_t(image.size()) > FirmwareLimit)
         return WriteTooLarge;
+    bool taken = false;
+    if (const int result = takeForWrite(taken))
+        return result;
+    const ClaimScope claim{*this, taken};
     std::vector<uint8_t> data(image.begin(), image.end());
     return writeArea(FirmwareStart, data.data(), uint32_t(data.size()), progress, programmed);
 }
@@ -179,6 +219,10 @@ int QVRUsb::writeFpga(const char* fileName, std::atomic<uint8_t>* progress)
     int result = readImage(fileName, FpgaFront, FpgaLimit, image);
     if (result != WriteOk)
         return result;
+    bool taken = false;
+    if ((result = takeForWrite(taken)) != WriteOk)
+        return result;
+    const ClaimScope claim{*this, taken};
     return writeFpgaArea(image, progress, nullptr);
 }
 
@@ -190,6 +234,10 @@ int QVRUsb::writeFpgaImage(const QByteArray& bitstream, std::atomic<uint8_t>* pr
         return WriteFileError;
     if (uint64_t(bitstream.size()) + FpgaFront > FpgaLimit)
         return WriteTooLarge;
+    bool taken = false;
+    if (const int result = takeForWrite(taken))
+        return result;
+    const ClaimScope claim{*this, taken};
     std::vector<uint8_t> framed(size_t(FpgaFront) + size_t(bitstream.size()));
     std::memcpy(framed.data() + FpgaFront, bitstream.constData(), size_t(bitstream.size()));
     return writeFpgaArea(framed, progress, programmed);

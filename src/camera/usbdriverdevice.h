@@ -248,6 +248,22 @@ public:
     // Endpoint 0, or nullptr while closed.
     CCyControlEndPoint* controlEndPoint() const { return control.get(); }
 
+    // Exclusive use of the open device, enforced by the system for every process: with libusb the
+    // device's interfaces are claimed (a second claim, from any process, answers busy); with the
+    // chip vendor's driver the device is reopened without sharing (refused while another handle is
+    // open). Control transfers need no claim, so readers that do not claim are not kept out; every
+    // writer claims. Busy: another program holds the device (lastError tells the system's code).
+    // The claim ends with releaseExclusive, close or the end of the process.
+    enum class ClaimResult
+    {
+        Claimed,
+        Busy,
+        Failed
+    };
+    ClaimResult claimExclusive();
+    void releaseExclusive();
+    bool isClaimed() const { return claimed; }
+
     // Error of the last failed system or library call (0 when none yet). Error codes are the
     // backend's (Windows error codes, or libusb_error values); the helpers classify them.
     int lastError() const { return error; }
@@ -277,6 +293,7 @@ private:
     std::vector<UsbConfigInfo> configs;
     std::unique_ptr<CCyControlEndPoint> control;
     int error = 0;
+    bool claimed = false;
 };
 
 #endif

@@ -275,6 +275,7 @@ UsbXferContext* CCyInterruptEndPoint::beginDataXfer(uint8_t* buffer, int length)
 struct UsbDriverDevice::Private
 {
     libusb_device_handle* handle = nullptr;
+    std::vector<uint8_t> claimedInterfaces;
 };
 
 UsbDriverDevice::UsbDriverDevice(const UsbGuid& interfaceClass) : d(new Private), guid(interfaceClass) {}
@@ -302,6 +303,7 @@ bool UsbDriverDevice::isOpen() const
 
 void UsbDriverDevice::close()
 {
+    releaseExclusive();
     control.reset();
     configs.clear();
     if (d->handle) {
@@ -476,6 +478,41 @@ bool UsbDriverDevice::open(int deviceIndex)
         return false;
     }
     return true;
+}
+
+UsbDriverDevice::ClaimResult UsbDriverDevice::claimExclusive()
+{
+    if (claimed)
+        return ClaimResult::Claimed;
+    if (!d->handle || configs.empty()) {
+        error = LIBUSB_ERROR_NO_DEVICE;
+        return ClaimResult::Failed;
+    }
+    // Every interface of the configuration: a program that holds any of them keeps us out.
+    std::vector<uint8_t> numbers;
+    for (const UsbInterfaceInfo& info : configs.front().interfaces)
+        if (std::find(numbers.begin(), numbers.end(), info.number) == numbers.end())
+            numbers.push_back(info.number);
+    for (uint8_t number : numbers) {
+        const int r = libusb_claim_interface(d->handle, number);
+        if (r != 0) {
+            error = r;
+            releaseExclusive();
+            return r == LIBUSB_ERROR_BUSY ? ClaimResult::Busy : ClaimResult::Failed;
+        }
+        d->claimedInterfaces.push_back(number);
+    }
+    claimed = true;
+    return ClaimResult::Claimed;
+}
+
+void UsbDriverDevice::releaseExclusive()
+{
+    // A device that has gone answers "no device"; its claims went with it.
+    for (uint8_t number : d->claimedInterfaces)
+        libusb_release_interface(d->handle, number);
+    d->claimedInterfaces.clear();
+    claimed = false;
 }
 
 std::string UsbDriverDevice::errorText(int code)

@@ -368,6 +368,7 @@ struct UsbDriverDevice::Private
     uint8_t alternateSetting = 0xFF;
     const UsbInterfaceInfo* activeInterface = nullptr; // in configs.front()
     std::string closeFailure;
+    std::string fullPath; // the whole interface path, for reopening it (devicePath keeps 255 characters)
 };
 
 UsbDriverDevice::UsbDriverDevice(const UsbGuid& interfaceClass) : d(new Private), guid(interfaceClass) {}
@@ -421,6 +422,8 @@ void UsbDriverDevice::close()
         }
         d->handle = INVALID_HANDLE_VALUE;
     }
+    claimed = false;
+    d->fullPath.clear();
     d->closeFailure.clear();
     control.reset();
     d->activeInterface = nullptr;
@@ -493,6 +496,7 @@ bool UsbDriverDevice::open(int deviceIndex)
     d->handle = h;
     index = uint8_t(deviceIndex);
     path = fullPath.substr(0, 255);
+    d->fullPath = fullPath;
 
     DWORD err = 0;
     int failure = 0; // why the device cannot be used, when it cannot
@@ -580,6 +584,88 @@ bool UsbDriverDevice::open(int deviceIndex)
         }
     }
     return true;
+}
+
+// Exclusive use.
+
+namespace {
+
+// Opens a device interface path for overlapped I/O without sharing it. The system refuses this
+// while any other handle to the device is open (ERROR_SHARING_VIOLATION), and a driver that allows
+// one handle at a time refuses it with ERROR_ACCESS_DENIED; both mean that another program has the
+// device.
+HANDLE openUnshared(const std::string& path, DWORD& error)
+{
+    const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OVERLAPPED, nullptr);
+    error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    return h;
+}
+
+HANDLE openShared(const std::string& path)
+{
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+bool isInUseError(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// Points the endpoints at a new handle of the same device (nullptr when there is none).
+void useHandle(HANDLE h, CCyControlEndPoint* control, const std::vector<UsbConfigInfo>& configs)
+{
+    void* handle = h == INVALID_HANDLE_VALUE ? nullptr : h;
+    if (control)
+        control->deviceHandle = handle;
+    for (const UsbConfigInfo& config : configs)
+        for (const UsbInterfaceInfo& info : config.interfaces)
+            for (const auto& ep : info.endpoints)
+                ep->deviceHandle = handle;
+}
+
+} // namespace
+
+UsbDriverDevice::ClaimResult UsbDriverDevice::claimExclusive()
+{
+    if (claimed)
+        return ClaimResult::Claimed;
+    if (!isOpen() || d->fullPath.empty()) {
+        error = ERROR_INVALID_HANDLE;
+        return ClaimResult::Failed;
+    }
+    // Our own shared handle would make the unshared open fail: it goes first, and a shared one comes
+    // back when the device cannot be had alone.
+    if (!CloseHandle(d->handle)) {
+        error = int(GetLastError());
+        return ClaimResult::Failed;
+    }
+    DWORD err = 0;
+    HANDLE h = openUnshared(d->fullPath, err);
+    ClaimResult result = ClaimResult::Claimed;
+    if (h == INVALID_HANDLE_VALUE) {
+        error = int(err);
+        result = isInUseError(err) ? ClaimResult::Busy : ClaimResult::Failed;
+        h = openShared(d->fullPath);
+    }
+    d->handle = h;
+    useHandle(h, control.get(), configs);
+    claimed = result == ClaimResult::Claimed;
+    return result;
+}
+
+void UsbDriverDevice::releaseExclusive()
+{
+    if (!claimed)
+        return;
+    if (!CloseHandle(d->handle)) {
+        error = int(GetLastError());
+        return; // the unshared handle stays in use until close
+    }
+    claimed = false;
+    d->handle = openShared(d->fullPath);
+    useHandle(d->handle, control.get(), configs);
 }
 
 std::string UsbDriverDevice::errorText(int code)

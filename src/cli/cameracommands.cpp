@@ -2,6 +2,7 @@
 #include "cameraselect.h"
 #include "cli.h"
 #include "flashlayout.h"
+#include "fpgafilekind.h"
 #include "imagefile.h"
 #include "interrupt.h"
 #include "output.h"
@@ -339,6 +340,20 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
                 .arg(file));
     }
 
+    const FpgaFileKind kind = fpga ? fpgaFileKind(image.data) : FpgaFileKind::Other;
+    if (kind != FpgaFileKind::Other) {
+        const QString what = kind == FpgaFileKind::BootImage
+                                 ? QStringLiteral("an FX3 boot image (\"CY\", image type 0x%1)")
+                                       .arg(uchar(image.data.at(3)), 0, 16)
+                                 : QStringLiteral("Intel HEX text");
+        if (!o.force)
+            return out.result(
+                ExitFileRefused,
+                QStringLiteral("%1 is %2, not an FPGA bitstream (--force writes it anyway)").arg(file, what));
+        out.log(
+            QStringLiteral("%1 is %2, not an FPGA bitstream; writing it anyway (--force).").arg(file, what));
+    }
+
     QVRUsb camera;
     CameraFacts f;
     int r = selectCamera(out, o.camera, camera, f, true);
@@ -409,6 +424,15 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
     out.endProgress();
 
     QJsonObject facts{{"file", file}, {"bytes", image.data.size()}, {"writeResult", result}};
+    if (result == QVRUsb::WriteInUse) {
+        const QStringList users = camera.cameraUsers();
+        return out.result(ExitFailed,
+                          QStringLiteral("the camera is in use by another program: close it and try again") +
+                              (users.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral(" (open in: %1)").arg(users.join(QLatin1String("; ")))),
+                          facts);
+    }
     out.log(QStringLiteral("Please unplug the camera and re-connnect to host!"));
     if (result != QVRUsb::WriteOk)
         return out.result(ExitFailed,

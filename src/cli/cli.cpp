@@ -63,9 +63,10 @@ const Command Commands[] = {
      OptJson | OptCamera | OptYes | OptForce | OptBackup, "FILE", "The firmware image to write."},
     {"camera write-fpga", "FILE", "write an FPGA bitstream (*.bit) into the camera's flash",
      "Writes 256 bytes of 0xFF and FILE into the FPGA area, reads every chunk back, then writes the header\n"
-     "record that locates the bitstream. Needs --yes or the typed answer \"yes\".\n"
+     "record that locates the bitstream. Needs --yes or the typed answer \"yes\". An FX3 boot image or\n"
+     "Intel HEX text is refused unless --force is given.\n"
      "Ctrl-C before the erase begins stops with nothing written; later, the write finishes first.",
-     OptJson | OptCamera | OptYes | OptBackup, "FILE", "The FPGA bitstream to write."},
+     OptJson | OptCamera | OptYes | OptForce | OptBackup, "FILE", "The FPGA bitstream to write."},
     {"camera backup", "[--fw OUT.img] [--fpga OUT.bit]", "save the camera's flash areas to files",
      "--fw saves the whole firmware area (262144 bytes). --fpga saves the bitstream that the header record\n"
      "locates, as it was written (the 256 bytes of 0xFF in front of it removed); when the record is not "
@@ -211,7 +212,8 @@ int runCli(const QStringList& arguments)
     const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Write without asking."));
     const QCommandLineOption force(
         QStringLiteral("force"),
-        QStringLiteral("Write an image that lacks the FX3 boot-image signature \"CY\"."));
+        QStringLiteral("Write a file refused for its kind: a firmware image without the FX3 boot-image "
+                       "signature \"CY\", an FX3 boot image or Intel HEX text as FPGA bitstream."));
     const QCommandLineOption backup(
         QStringLiteral("backup"),
         QStringLiteral("First save what the area holds (as \"camera backup\" does) to "

@@ -140,7 +140,9 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
     if (!parsed.ok())
         return out.result(ExitFileRefused, hexParseLogText(parsed));
     out.log(hexParseLogText(parsed));
-    const QString imageProblem = wheelImageProblem(parsed.startAddress, uint32_t(parsed.image.size()));
+    QString imageProblem = wheelImageProblem(parsed.startAddress, uint32_t(parsed.image.size()));
+    if (imageProblem.isEmpty())
+        imageProblem = wheelRecordSequenceProblem(parsed.records, parsed.startAddress);
     if (!imageProblem.isEmpty())
         return out.result(ExitFileRefused, imageProblem);
 

@@ -2,6 +2,8 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "flashlayout.h"
+#include "fpgafilekind.h"
 #include "permissionhint.h"
 #include "qvrusb.h"
 
@@ -166,6 +168,30 @@ QString startFolder(const QLineEdit* edit, const QString& fallback)
     return folder;
 }
 
+void showWriteFailedBox(QWidget* parent)
+{
+    QMessageBox::critical(parent, MainWindow::tr("Write Failed"),
+                          MainWindow::tr("Please re-plug the camera,\nand try again!"), QMessageBox::Ok);
+}
+
+// The log line that refuses a file for the FPGA area as plainly another kind; empty when it is not
+// (also when it cannot be read: the write then reports that).
+QString fpgaFileRefusal(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    switch (fpgaFileKind(file.read(FlashLayout::FpgaLimit))) {
+    case FpgaFileKind::BootImage:
+        return MainWindow::tr("ERROR: the FPGA file(*.bit) is an FX3 firmware image, not an FPGA bitstream!");
+    case FpgaFileKind::IntelHex:
+        return MainWindow::tr("ERROR: the FPGA file(*.bit) is an Intel HEX file, not an FPGA bitstream!");
+    case FpgaFileKind::Other:
+        break;
+    }
+    return QString();
+}
+
 void choosePath(QWidget* parent, QLineEdit* edit, const QString& fallback, const QString& title,
                 const QString& filter)
 {
@@ -299,6 +325,12 @@ void MainWindow::on_pushButtonWriteFPGA_clicked()
         appendLog(tr("ERROR: the FPGA file(*.bit) is not exist!"));
         return;
     }
+    const QString refusal = fpgaFileRefusal(path);
+    if (!refusal.isEmpty()) {
+        appendLog(refusal);
+        showWriteFailedBox(this);
+        return;
+    }
     const CameraTarget target = selectedCamera();
     QMessageBox question(
         QMessageBox::Information, tr("Update FPGA"),
@@ -327,6 +359,15 @@ void MainWindow::runCameraWrite(WriteItems item)
     } catch (...) {
         // Reported as a failed write rather than leaving the tab busy for ever.
         result = -1;
+    }
+    if (result == QVRUsb::WriteInUse) {
+        // Refused before the flash was touched: say who has the camera, when the system tells.
+        const QStringList users = camera->cameraUsers();
+        postLog(
+            users.isEmpty()
+                ? tr("ERROR: the camera is in use by another program: close it and try again")
+                : tr("ERROR: the camera is in use by another program: close it and try again (open in: %1)")
+                      .arg(users.join(QLatin1String("; "))));
     }
     if (result == QVRUsb::WriteOk)
         postLog(fw ? tr("Writing FW Successful!") : tr("Writing FPGA Successful!"));
@@ -379,7 +420,6 @@ void MainWindow::writeFinished(bool bIsSuccess, WriteItems writeItem)
         QMessageBox::information(this, tr("Write Successfully"),
                                  tr("Please unplug the camera,\nand re-plug to host!"), QMessageBox::Ok);
     else
-        QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the camera,\nand try again!"),
-                              QMessageBox::Ok);
+        showWriteFailedBox(this);
     writeEnded(CloseGuard::Camera);
 }

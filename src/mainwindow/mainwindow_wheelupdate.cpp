@@ -237,8 +237,11 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
     if (!confirmWheelTarget(target))
         return;
     // The writer's own rules, applied while the wheel still runs its firmware: an image it would
-    // refuse must not send the wheel to its bootloader.
-    const QString problem = wheelImageProblem(fwStartAddress, fwSize);
+    // refuse, or one whose bytes would land elsewhere than the file says, must not send the wheel to
+    // its bootloader.
+    QString problem = wheelImageProblem(fwStartAddress, fwSize);
+    if (problem.isEmpty())
+        problem = wheelRecordSequenceProblem(hexRecords, fwStartAddress);
     if (!problem.isEmpty()) {
         appendLog(problem);
         showFirmwareFileError();

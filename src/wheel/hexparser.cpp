@@ -88,6 +88,7 @@ HexParseResult parseHexData(const QByteArray& contents)
         record.address = uint16_t(address);
         record.type = uint8_t(type);
         record.checksum = uint8_t(checksum);
+        record.line = lineNumber;
         record.data.resize(int(length));
         uint8_t sum = uint8_t(length + (address >> 8) + (address & 0xFF) + type);
         for (int i = 0; i < int(length); ++i) {

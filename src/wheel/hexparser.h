@@ -24,6 +24,7 @@ struct HexRecord
     uint8_t type = 0;
     QByteArray data; // empty when length is 0
     uint8_t checksum = 0;
+    int line = 0; // the file's line it came from, counted from 1
 };
 
 enum class HexParseError

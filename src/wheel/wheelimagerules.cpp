@@ -50,3 +50,23 @@ QString wheelImageProblem(uint32_t startAddress, uint32_t size)
             .arg(hexText(startAddress, 8), hexText(Writer::StartAddressLowHalf, 4));
     return QString();
 }
+
+QString wheelRecordSequenceProblem(const QVector<HexRecord>& records, uint32_t startAddress)
+{
+    const uint64_t upper = startAddress & 0xFFFF0000u;
+    uint64_t expected = startAddress;
+    for (const HexRecord& record : records) {
+        if (record.type != 0x00 || record.length == 0)
+            continue;
+        const uint64_t address = upper | record.address;
+        if (address != expected)
+            return QCoreApplication::translate("MainWindow",
+                                               "ERROR: line %1 of the firmware file(*.hex) holds data for "
+                                               "address 0x%2, expected 0x%3: "
+                                               "its records must follow each other without gaps or overlaps!")
+                .arg(record.line)
+                .arg(hexText(uint32_t(address), 8), hexText(uint32_t(expected), 8));
+        expected += record.length;
+    }
+    return QString();
+}

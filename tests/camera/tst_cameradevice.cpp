@@ -186,6 +186,8 @@ private slots:
     void faultSweep();
     void realisticTimings();
     void requestsFromTwoThreads();
+    void writeWhileAnotherHoldsTheCamera_data();
+    void writeWhileAnotherHoldsTheCamera();
 
 private:
     DeviceId plugCamera(const CameraConfig& config = CameraConfig());
@@ -618,12 +620,16 @@ void TestCameraDevice::firmwareWrite()
     ProgressLog seen;
     seen.attach(camera);
     std::vector<std::pair<uint8_t, std::chrono::steady_clock::time_point>> finished;
-    camera.setRequestObserver([&finished](uint8_t request, int64_t) {
+    bool claimedThroughout = true;
+    camera.setRequestObserver([&](uint8_t request, int64_t) {
         finished.emplace_back(request, std::chrono::steady_clock::now());
+        claimedThroughout = claimedThroughout && testbed->claimedInterfaces(id) == 1;
     });
     std::atomic<uint8_t> value{0};
 
     QCOMPARE(camera.writeFirmware(file.constData(), &value), int(QVRUsb::WriteOk));
+    QVERIFY(claimedThroughout);
+    QCOMPARE(testbed->claimedInterfaces(id), 0);
     // The camera gets its 20 ms after each page write before the first status read.
     int pauses = 0;
     for (size_t i = 0; i + 1 < finished.size(); ++i) {
@@ -1011,6 +1017,10 @@ void TestCameraDevice::faultSweep()
         QCOMPARE(last.status, status);
     }
 
+    // Given back, whatever the failure.
+    QVERIFY(!camera.isClaimed());
+    QCOMPARE(testbed->claimedInterfaces(id), 0);
+
     // Within its bound: the pauses already taken plus the wait the fault costs (the request time-out,
     // or the status bound), with slack for a loaded machine.
     int waitMs = 0;
@@ -1071,6 +1081,60 @@ void TestCameraDevice::requestsFromTwoThreads()
     QVERIFY(allRight);
     QVERIFY(reads > 10);
     QCOMPARE(toBytes(testbed->flash(id, 0, uint32_t(content.size()))), content);
+}
+
+void TestCameraDevice::writeWhileAnotherHoldsTheCamera_data()
+{
+    QTest::addColumn<bool>("fpga");
+    QTest::addColumn<bool>("fromMemory");
+    QTest::newRow("firmware file") << false << false;
+    QTest::newRow("FPGA file") << true << false;
+    QTest::newRow("firmware image in memory") << false << true;
+    QTest::newRow("bitstream in memory") << true << true;
+}
+
+// Another handle of the camera holds it (as another program's write or a capture program would): the
+// write is refused before its first request, and goes through once that handle is closed. A caller
+// that holds the camera itself keeps it across the write.
+void TestCameraDevice::writeWhileAnotherHoldsTheCamera()
+{
+    QFETCH(bool, fpga);
+    QFETCH(bool, fromMemory);
+    const DeviceId id = plugCamera();
+    QVERIFY(testbed->fillFlash(id, 0x00));
+    QVRUsb camera, other;
+    openCamera(camera, id);
+    openCamera(other, id);
+    QCOMPARE(other.claimExclusive(), QVRUsb::ClaimOk);
+    QCOMPARE(testbed->claimedInterfaces(id), 1);
+
+    const QByteArray content = randomBytes(fpga ? 3000 : 70000, 31);
+    const QByteArray file = makeFile(fpga ? "held.bit" : "held.img", content);
+    std::atomic<uint8_t> value{0};
+    auto write = [&] {
+        if (fromMemory)
+            return fpga ? camera.writeFpgaImage(content, &value) : camera.writeFirmwareImage(content, &value);
+        return fpga ? camera.writeFpga(file.constData(), &value)
+                    : camera.writeFirmware(file.constData(), &value);
+    };
+    testbed->clearRequests(id);
+    QCOMPARE(write(), int(QVRUsb::WriteInUse));
+    QVERIFY(testbed->requests(id).empty());
+    QCOMPARE(int(value), 0);
+    QVERIFY(camera.cameraUsers().isEmpty()); // this process is no other program
+    QVERIFY(!camera.isClaimed());
+
+    other.close(); // closing gives the camera back, as the end of a program does
+    QCOMPARE(testbed->claimedInterfaces(id), 0);
+    QCOMPARE(camera.claimExclusive(), QVRUsb::ClaimOk);
+    QCOMPARE(write(), int(QVRUsb::WriteOk));
+    QVERIFY(camera.isClaimed());
+    QCOMPARE(toBytes(testbed->flash(id, fpga ? FpgaStart + 256 : 0, uint32_t(content.size()))), content);
+    QVERIFY(other.open(indexOf(id)));
+    QCOMPARE(other.claimExclusive(), QVRUsb::ClaimInUse);
+    camera.releaseExclusive();
+    QCOMPARE(testbed->claimedInterfaces(id), 0);
+    QCOMPARE(other.claimExclusive(), QVRUsb::ClaimOk);
 }
 
 QTEST_GUILESS_MAIN(TestCameraDevice)

@@ -199,6 +199,7 @@ private slots:
     void help();
     void backupRestoresWhatWasWritten();
     void backupSurvivesFailedWrite();
+    void secondWriterRefused();
     void jsonEvents();
     void progressLinesWithoutTerminal();
     void interruptDuringWrite_data();
@@ -241,6 +242,12 @@ void TestCli::initTestCase()
     save(QStringLiteral("ZW_bad_v3.2.0.hex"), badHex);
     save(QStringLiteral("ZW_big_v3.2.0.hex"), hexFile(0x08004000, pseudoRandom(46049, 5)));
     save(QStringLiteral("exists.img"), "x");
+    save(QStringLiteral("boot.bit"), QByteArray("CY\x1c\xb1", 4) + pseudoRandom(500, 7));
+    save(QStringLiteral("hex.bit"), hexFile(0x08004000, wheelImage).replace("\n", "\r\n"));
+    save(QStringLiteral("colon.bit"), ':' + pseudoRandom(500, 8)); // binary, by chance starting with ':'
+    QByteArray gap = hexFile(0x08004000, wheelImage);
+    gap.replace(hexRecord(0, 0x4010, wheelImage.mid(16, 16)), hexRecord(0, 0x5010, wheelImage.mid(16, 16)));
+    save(QStringLiteral("ZW_gap_v3.2.0.hex"), gap);
 }
 
 // One command line against a set of emulated devices: exit code, what stdout and stderr say, and
@@ -334,6 +341,16 @@ void TestCli::commands_data()
     row("write-fw: camera does not identify itself", {cam + ",stall=a3"},
         {"camera", "write-fw", "--yes", "@fw.img"}, 1, "", "does not answer its identification requests",
         "untouched");
+    row("write-fpga: FX3 boot image", {cam}, {"camera", "write-fpga", "--yes", "@boot.bit"}, 4, "",
+        "boot\\.bit is an FX3 boot image \\(\"CY\", image type 0xb1\\), not an FPGA bitstream \\(--force",
+        "untouched");
+    row("write-fpga: Intel HEX text", {cam}, {"camera", "write-fpga", "--yes", "@hex.bit"}, 4, "",
+        "hex\\.bit is Intel HEX text, not an FPGA bitstream", "untouched");
+    row("write-fpga: FX3 boot image, forced", {cam},
+        {"camera", "write-fpga", "--yes", "--force", "@boot.bit"}, 0, "Writing FPGA Successful!",
+        "writing it anyway \\(--force\\)");
+    row("write-fpga: binary starting with a colon", {cam}, {"camera", "write-fpga", "--yes", "@colon.bit"}, 0,
+        "Writing FPGA Successful!", "");
     row("write-fpga: needs --yes or a typed yes", {cam}, {"camera", "write-fpga", "@fpga.bit"}, 2, "",
         "Strongly recommended NOT to upgrade the FPGA,\\nunless you understand the purpose of doing "
         "so\\.\\nContinue\\?",
@@ -385,6 +402,8 @@ void TestCli::commands_data()
         "PARSE_CHECKSUM_ERROR!!! Code: 2");
     row("wheel write: image too large", {wheel}, {"wheel", "write", "--yes", "@ZW_big_v3.2.0.hex"}, 4, "",
         "the firmware image has 46049 bytes, the wheel takes at most 46048 bytes");
+    row("wheel write: records leave a gap", {wheel}, {"wheel", "write", "--yes", "@ZW_gap_v3.2.0.hex"}, 4, "",
+        "line 3 of the firmware file\\(\\*\\.hex\\) holds data for address 0x08005010, expected 0x08004010");
     row("wheel write: missing file", {wheel}, {"wheel", "write", "--yes", "@ZW_none_v3.2.0.hex"}, 4, "",
         "is not exist");
     row("wheel write: bootloader refused", {wheel + ",fail=bootloader"},
@@ -536,6 +555,36 @@ void TestCli::backupSurvivesFailedWrite()
              describe(refused));
     QCOMPARE(refused.flash.left(oldFirmware.size()), oldFirmware);
     QVERIFY(!QFile::exists(path(QStringLiteral("saved2.img"))));
+}
+
+// Two writes of the same camera at once: the one that comes second is refused before it erases
+// anything and names the first; the first writes its whole file.
+void TestCli::secondWriterRefused()
+{
+    const QString cli = binDir + QStringLiteral("/flashwick-cli");
+    const Run r =
+        run({QStringLiteral("--camera=timings=realistic")},
+            {QStringLiteral("sh"), QStringLiteral("-c"),
+             QStringLiteral(
+                 "%1 camera write-fw --yes @largest.img >@first.out 2>@first.err & first=$!; "
+                 "for i in $(seq 1000); do grep -q 'Writing FW' @first.err && break; sleep 0.02; done; "
+                 "%1 camera write-fw --yes @fw.img; echo \"second $?\"; wait $first; "
+                 "echo \"first $? pid $first\"")
+                 .arg(cli)},
+            true);
+    QVERIFY2(r.exitCode == 0, describe(r));
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("second 1\\nfirst 0 pid (\\d+)\\n$"))
+                                          .match(QString::fromLocal8Bit(r.out));
+    QVERIFY2(m.hasMatch(), describe(r));
+    const QString refusal =
+        QStringLiteral("flashwick-cli: the camera is in use by another program: close it and try again "
+                       "(open in: flashwick-cli, pid %1)\n")
+            .arg(m.captured(1));
+    QVERIFY2(r.err.endsWith(refusal.toLocal8Bit()), describe(r));
+    QVERIFY2(!r.err.contains("re-connnect"), describe(r)); // nothing was written: no re-plug asked for
+    QFile largest(path(QStringLiteral("largest.img")));
+    QVERIFY(largest.open(QIODevice::ReadOnly));
+    QCOMPARE(r.flash.left(int(FirmwareLimit)), largest.readAll());
 }
 
 // --json: every stdout line is one JSON object; progress rises to 100; the result comes last.

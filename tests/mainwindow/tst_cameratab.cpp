@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -51,6 +52,13 @@ class TestCameraTab : public QObject
         QByteArray bytes(size, Qt::Uninitialized);
         for (char& b : bytes)
             b = char(random());
+        QFile f(files.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return f.fileName();
+    }
+    QString saveFile(const QString& name, const QByteArray& bytes)
+    {
         QFile f(files.filePath(name));
         f.open(QIODevice::WriteOnly);
         f.write(bytes);
@@ -317,6 +325,120 @@ private slots:
         QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
         QCOMPARE(logLines(w), QStringList{fwLine});
         QVERIFY(!A::writeRunning(w));
+    }
+
+    // Files of another kind are refused for the FPGA area before the question: one log line and
+    // the failure box. A bitstream that merely starts like one goes on to the question.
+    void fpgaFileOfAnotherKind_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QString>("line"); // empty: not refused
+        const QString boot = "ERROR: the FPGA file(*.bit) is an FX3 firmware image, not an FPGA bitstream!";
+        const QString hex = "ERROR: the FPGA file(*.bit) is an Intel HEX file, not an FPGA bitstream!";
+        QTest::newRow("FX3 boot image") << QByteArray("CY\x1c\xb0", 4) << boot;
+        QTest::newRow("FX3 boot image, new ids only") << QByteArray("CY\x00\xb2", 4) << boot;
+        QTest::newRow("Intel HEX text") << QByteArray(":020000040800F2\r\n:00000001FF\r\n") << hex;
+        QTest::newRow("CY, then no image type") << QByteArray("CY\x1c\xb3", 4) << QString();
+        QTest::newRow("colon, then binary") << QByteArray(":0200\x01", 6) << QString();
+    }
+    void fpgaFileOfAnotherKind()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QString, line);
+        const DeviceId id = addCamera();
+        MainWindow w;
+        w.show();
+        child<QLineEdit>(w, "lineEditFPGAFilePath")->setText(saveFile(QStringLiteral("other.bit"), head));
+        child<QTextEdit>(w, "textEditLog")->clear();
+        bed->clearRequests(id);
+        BoxAnswerer boxes({{QStringLiteral("Update FPGA"), QMessageBox::No}});
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFPGA"), Qt::LeftButton);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(boxes.titles, QStringList{line.isEmpty() ? QStringLiteral("Update FPGA")
+                                                          : QStringLiteral("Write Failed")});
+        QCOMPARE(child<QTextEdit>(w, "textEditLog")->toPlainText(), line);
+        QVERIFY(!A::writeRunning(w));
+        QVERIFY(bed->requests(id).empty());
+    }
+
+    // Another program has the camera: a command-line write, or a program that holds it as capture
+    // software does. The window's write is refused before its first request with one line naming that
+    // program and the failure box; the command line's write ends with its file in the flash. Once the
+    // holder has ended, the window writes.
+    void writeWhileAnotherProgramHasTheCamera_data()
+    {
+        QTest::addColumn<bool>("commandLine");
+        QTest::newRow("command line writing") << true;
+        QTest::newRow("program holding the camera") << false;
+    }
+    void writeWhileAnotherProgramHasTheCamera()
+    {
+        QFETCH(bool, commandLine);
+        const DeviceId id = addCamera();
+        bed->setTimings(id, CameraTimings::realistic());
+        std::mt19937 random(7);
+        QByteArray theirs("CY\x1c\xb0", 4);
+        while (theirs.size() < 262144)
+            theirs += char(random());
+        const QString theirFile = saveFile(QStringLiteral("theirs.img"), theirs);
+        const QString mine = makeFile(QStringLiteral("mine.img"), 9000);
+        MainWindow w;
+        w.show();
+        A::notShowWarning(w) = true;
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(mine);
+
+        QProcess other;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const std::string& entry : bed->environmentForChild()) {
+            const QString e = QString::fromStdString(entry);
+            env.insert(e.section(QLatin1Char('='), 0, 0), e.section(QLatin1Char('='), 1));
+        }
+        other.setProcessEnvironment(env);
+        const QString bin = QCoreApplication::applicationDirPath();
+        if (commandLine)
+            other.start(
+                bin + QStringLiteral("/flashwick-cli"),
+                {QStringLiteral("camera"), QStringLiteral("write-fw"), QStringLiteral("--yes"), theirFile});
+        else
+            other.start(bin + QStringLiteral("/camera_holder"), QStringList());
+        QVERIFY(other.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(bed->claimedInterfaces(id), 1, 20000);
+        const QString name = commandLine ? QStringLiteral("flashwick-cli") : QStringLiteral("camera_holder");
+
+        child<QTextEdit>(w, "textEditLog")->clear();
+        bed->clearRequests(id);
+        QString title;
+        answerNextBox(QMessageBox::Ok, &title, 30000);
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(title, QStringLiteral("Write Failed"), 20000);
+        QCOMPARE(logLines(w),
+                 (QStringList{
+                     QStringLiteral("Writing FW..."),
+                     QStringLiteral("ERROR: the camera is in use by another program: close it and try again "
+                                    "(open in: %1, pid %2)")
+                         .arg(name)
+                         .arg(other.processId()),
+                     QStringLiteral("ERROR: Writing FW Failed!"),
+                     QStringLiteral("Please unplug the camera and re-connnect to host!")}));
+        QCOMPARE(child<QLabel>(w, "labelMsg")->text(), QStringLiteral("Write FW Failed!"));
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        if (!commandLine) {
+            QVERIFY(bed->requests(id).empty()); // the window sent nothing
+            other.closeWriteChannel();
+        }
+        QVERIFY(other.waitForFinished(60000));
+        QCOMPARE(other.exitCode(), 0);
+        QTRY_COMPARE(bed->claimedInterfaces(id), 0);
+        if (commandLine) {
+            QCOMPARE(flashBytes(id, 0, theirs.size()), theirs);
+            return;
+        }
+        bed->setTimings(id, CameraTimings());
+        answerNextBox(QMessageBox::Ok, &title, 30000);
+        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(title, QStringLiteral("Write Successfully"), 20000);
+        QCOMPARE(flashBytes(id, 0, 9000), fileBytes(mine));
+        QTRY_VERIFY(!QApplication::activeModalWidget());
     }
 
     void ueventRescansIdleSideOnly()

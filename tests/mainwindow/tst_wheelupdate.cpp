@@ -1,6 +1,7 @@
 // Wheel firmware update workflow on an emulated wheel and its emulated bootloader.
 #include "emulator.h"
 #include "hexparser.h"
+#include "hexrecord.h"
 #include "mainwindowtestaccess.h"
 #include "qvrusb.h"
 #include "wheelmodel.h"
@@ -370,6 +371,16 @@ private slots:
                                           << "ERROR: the firmware image starts at 0x08004100, the wheel's "
                                              "firmware must start at an address ending in 4000!"
                                           << true;
+        // The parser would close up these records; their bytes would land elsewhere than the file says.
+        const QString outOfLine =
+            "ERROR: line %1 of the firmware file(*.hex) holds data for address 0x%2, expected "
+            "0x%3: its records must follow each other without gaps or overlaps!";
+        QTest::newRow("records leave a gap")
+            << "gap" << 300 << 0x08004000u << outOfLine.arg(3).arg("08005010", "08004010") << true;
+        QTest::newRow("records go backwards")
+            << "backwards" << 300 << 0x08004000u << outOfLine.arg(4).arg("08004000", "08004020") << true;
+        QTest::newRow("records overlap")
+            << "overlap" << 300 << 0x08004000u << outOfLine.arg(3).arg("08004008", "08004010") << true;
         QTest::newRow("file over 1 MiB") << "big" << 1048577 << 0u
                                          << "Parse firmware file error: PARSE_SIZE_ERROR!!! The file has "
                                             "1048577 bytes, a wheel firmware file has at most 1048576 bytes."
@@ -395,6 +406,23 @@ private slots:
             f.write(":020000040800F2\n:00000001FF\n");
         } else {
             file = hexFile(QStringLiteral("ZW_v3.0.2.hex"), size, &image, start);
+            if (kind != "hex") {
+                // objcopy writes 16-byte records: move the second one, or repeat the first as the third.
+                QFile f(file);
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                QList<QByteArray> records = f.readAll().split('\n');
+                f.close();
+                const QByteArray second = records.at(2).trimmed();
+                const QByteArray data = QByteArray::fromHex(second.mid(9, 32));
+                if (kind == "gap")
+                    records[2] = hexRecord(0, 0x5010, data);
+                else if (kind == "overlap")
+                    records[2] = hexRecord(0, 0x4008, data);
+                else
+                    records.insert(3, records.at(1));
+                QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                f.write(records.join('\n'));
+            }
         }
         auto w = openWindow();
         child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);

@@ -87,6 +87,8 @@ private slots:
     void sizeLimit();
     void imageRules_data();
     void imageRules();
+    void recordSequence_data();
+    void recordSequence();
 
 private:
     QString writeFile(const QString& name, const QByteArray& contents);
@@ -172,6 +174,7 @@ void TestHexParser::objcopyFiles()
     QCOMPARE(result.startAddress, address);
     QCOMPARE(result.image, binary);
     QCOMPARE(result.records.size(), hex.count('\n') + (variant == "noeol" ? 1 : 0));
+    QCOMPARE(wheelRecordSequenceProblem(result.records, result.startAddress), QString());
 }
 
 void TestHexParser::handMade_data()
@@ -394,6 +397,75 @@ void TestHexParser::imageRules()
     DevizuvEZWriteFWObject writer(0); // no bootloader: takes data without a device
     QCOMPARE(writer.SetFirmwareData(start, reinterpret_cast<const uint8_t*>(image.constData()), size),
              writerTakes);
+}
+
+void TestHexParser::recordSequence_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<int>("line"); // of the first record out of sequence; 0: none
+    QTest::addColumn<uint>("address");
+    QTest::addColumn<uint>("expected");
+
+    const QByteArray end = endRecord();
+    const QByteArray five = hexRecord(0x05, 0, QByteArray::fromHex("08004001"));
+    const QByteArray empty = hexRecord(0x00, 0x7000, {});
+    const QByteArray odd = hexRecord(0x00, 0x4010, QByteArray(7, 'o'));
+    QTest::newRow("contiguous") << lines({upper0800(), data16(0x4000, 'a'), data16(0x4010, 'b'), end}) << 0
+                                << 0u << 0u;
+    QTest::newRow("contiguous, other records and empty data between")
+        << lines({upper0800(), data16(0x4000, 'a'), five, empty, odd, data16(0x4017, 'b'), end}) << 0 << 0u
+        << 0u;
+    QTest::newRow("contiguous, CR LF")
+        << lines({upper0800(), data16(0x4000, 'a'), data16(0x4010, 'b')}).replace("\n", "\r\n") << 0 << 0u
+        << 0u;
+    QTest::newRow("gap") << lines({upper0800(), data16(0x4000, 'a'), data16(0x5000, 'b'), end}) << 3
+                         << 0x08005000u << 0x08004010u;
+    QTest::newRow("gap of one byte") << lines({upper0800(), data16(0x4000, 'a'), data16(0x4011, 'b')}) << 3
+                                     << 0x08004011u << 0x08004010u;
+    QTest::newRow("backwards") << lines({upper0800(), data16(0x4000, 'a'), data16(0x4010, 'b'),
+                                         data16(0x3FF0, 'c')})
+                               << 4 << 0x08003FF0u << 0x08004020u;
+    QTest::newRow("overlap") << lines({upper0800(), data16(0x4000, 'a'), odd, data16(0x4010, 'b')}) << 4
+                             << 0x08004010u << 0x08004017u;
+    QTest::newRow("same record twice")
+        << lines({upper0800(), data16(0x4000, 'a'), data16(0x4000, 'a')}) << 3 << 0x08004000u << 0x08004010u;
+    // The start address comes from the second record; a data record elsewhere is the first out of line.
+    QTest::newRow("second record no data")
+        << lines({upper0800(), hexRecord(0x05, 0x4000, QByteArray::fromHex("08004001")), data16(0x4100, 'a')})
+        << 3 << 0x08004100u << 0x08004000u;
+    QTest::newRow("gap after empty lines of other kinds")
+        << lines({upper0800(), data16(0x4000, 'a'), five, five, data16(0x4020, 'b')}) << 5 << 0x08004020u
+        << 0x08004010u;
+    // A record past the end of the 64 KiB window: with one address record it wraps to the window's start.
+    QTest::newRow("past the window") << lines({hexRecord(0x04, 0, QByteArray::fromHex("0800")),
+                                               hexRecord(0x00, 0xFFF0, QByteArray(16, 'a')),
+                                               hexRecord(0x00, 0x0000, QByteArray(16, 'b'))})
+                                     << 3 << 0x08000000u << 0x08010000u;
+}
+
+// The parser closes gaps; the rule refuses every file whose bytes would then land elsewhere than
+// it says, and names the first record that does.
+void TestHexParser::recordSequence()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(int, line);
+    QFETCH(uint, address);
+    QFETCH(uint, expected);
+
+    const HexParseResult result = parseHexData(contents);
+    QVERIFY2(result.ok(), qPrintable(hexParseLogText(result)));
+    const QString problem = wheelRecordSequenceProblem(result.records, result.startAddress);
+    if (!line) {
+        QCOMPARE(problem, QString());
+        return;
+    }
+    QCOMPARE(problem,
+             QStringLiteral("ERROR: line %1 of the firmware file(*.hex) holds data for address 0x%2, "
+                            "expected 0x%3: its records must follow each other without gaps or "
+                            "overlaps!")
+                 .arg(line)
+                 .arg(QString::number(address, 16).rightJustified(8, QLatin1Char('0')).toUpper(),
+                      QString::number(expected, 16).rightJustified(8, QLatin1Char('0')).toUpper()));
 }
 
 QTEST_GUILESS_MAIN(TestHexParser)
