@@ -19,7 +19,7 @@ namespace {
 
 const char* const Program = "flashwick-emulator";
 const char* const ReexecMarker = "FLASHWICK_EMULATOR_PRELOADED";
-constexpr int KillGraceSeconds = 5;
+constexpr int KillAfterRequests = 3; // the third interrupt request kills COMMAND
 
 std::string extraHelp()
 {
@@ -36,8 +36,10 @@ void usage(FILE* out)
             "\n"
             "Runs COMMAND with emulated USB devices (umockdev) and returns its exit status.\n"
             "COMMAND uses the stand-in wheel library: FLASHWICK_DEVIZUVEZ names it unless already set.\n"
-            "SIGINT, SIGTERM and SIGHUP are passed on to COMMAND; if it has not ended %d s later,\n"
-            "it is killed. SIGUSR1 unplugs every emulated camera, SIGUSR2 plugs them back.\n"
+            "SIGINT, SIGTERM and SIGHUP are passed on to COMMAND, and the emulator waits for it to end\n"
+            "however long that takes (a write it finishes first). The %drd such signal, or Ctrl-C\n"
+            "pressed %d times, kills COMMAND. SIGUSR1 unplugs every emulated camera, SIGUSR2 plugs\n"
+            "them back.\n"
             "\n"
             "Device options (repeatable, devices are added in the order given):\n"
             "  --camera[=KEY=VALUE,...]   a Quenvor camera (vendor a0a0). Keys:\n"
@@ -69,7 +71,7 @@ void usage(FILE* out)
             "\n"
             "Without device options one camera is emulated.\n"
             "Example: %s --camera --camera=\"name=Quenvor QV183M,speed=high\" --foreign -- lsusb -d a0a0:\n",
-            Program, KillGraceSeconds, extraHelp().c_str(), Program);
+            Program, KillAfterRequests, KillAfterRequests, extraHelp().c_str(), Program);
 }
 
 [[noreturn]] void die(const std::string& message)
@@ -422,7 +424,7 @@ int main(int argc, char** argv)
 
     timespec started;
     clock_gettime(CLOCK_MONOTONIC, &started);
-    std::optional<timespec> killAt;
+    int requests = 0;
     int status = 0;
     while (true) {
         const pid_t r = waitpid(child, &status, WNOHANG);
@@ -439,11 +441,6 @@ int main(int argc, char** argv)
                 s.unplugAfterMs = -1;
             }
         }
-        if (killAt && secondsSince(*killAt) >= KillGraceSeconds) {
-            // A call stuck in an emulated device ignores other signals.
-            kill(child, SIGKILL);
-            killAt.reset();
-        }
         timespec wait{0, 20 * 1000 * 1000};
         siginfo_t info;
         const int sig = sigtimedwait(&handled, &info, &wait);
@@ -455,12 +452,14 @@ int main(int argc, char** argv)
         }
         if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP) {
             // A terminal's Ctrl-C already reached the whole foreground group; pass on only signals sent to
-            // us.
+            // us. COMMAND decides what an interrupt means (a write it has begun, it finishes), so it is
+            // waited for; only repeated requests end it, for one stuck in an emulated device.
             if (sig != SIGINT || info.si_code <= 0)
                 kill(child, sig);
-            if (!killAt) {
-                killAt.emplace();
-                clock_gettime(CLOCK_MONOTONIC, &*killAt);
+            if (++requests >= KillAfterRequests) {
+                fprintf(stderr, "%s: %d interrupt requests: killing %s\n", Program, requests,
+                        argv[commandStart]);
+                kill(child, SIGKILL);
             }
         }
     }

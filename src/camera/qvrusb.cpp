@@ -7,6 +7,14 @@
 #include <QMutexLocker>
 #include <chrono>
 
+namespace {
+std::function<void(const QVRUsb::RequestTrace&)>& requestTrace()
+{
+    static std::function<void(const QVRUsb::RequestTrace&)> trace;
+    return trace;
+}
+} // namespace
+
 QVRUsb::QVRUsb() : device(new UsbDriverDevice(CameraInterfaceGuid)) {}
 
 QVRUsb::~QVRUsb()
@@ -150,12 +158,17 @@ bool QVRUsb::transfer(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_
     ep->timeoutMs = RequestTimeoutMs;
     int count = length;
     bool ok;
-    if (requestObserver) {
+    if (requestObserver || requestTrace()) {
         const auto start = std::chrono::steady_clock::now();
         ok = ep->transferData(buffer, count);
-        requestObserver(bRequest, std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                      std::chrono::steady_clock::now() - start)
-                                      .count());
+        const int64_t ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+                .count();
+        if (requestObserver)
+            requestObserver(bRequest, ns);
+        if (requestTrace())
+            requestTrace()({bRequest, wValue, wIndex, toHost != 0, length, ok ? count : 0, ok,
+                            ok ? 0 : ep->lastError, buffer, ns});
     } else {
         ok = ep->transferData(buffer, count);
     }
@@ -167,6 +180,11 @@ bool QVRUsb::transfer(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, uint8_
     if (moved)
         *moved = count;
     return ok;
+}
+
+void QVRUsb::setRequestTrace(std::function<void(const RequestTrace&)> trace)
+{
+    requestTrace() = std::move(trace);
 }
 
 void QVRUsb::setRequestObserver(std::function<void(uint8_t, int64_t)> observer)

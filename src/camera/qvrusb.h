@@ -140,6 +140,23 @@ public:
     // thread. The status bounds replace EraseStatusBoundMs and ProgramStatusBoundMs.
     void setProgressObserver(std::function<void(uint8_t)> observer);
     void setStatusBounds(unsigned eraseMs, unsigned programMs);
+    // Process-wide trace of every vendor request of every camera object, after it ended, for a bug
+    // report: set it before a camera is used and clear it (an empty function) after the last. It may
+    // be called on a write's worker thread. `data` holds `moved` bytes.
+    struct RequestTrace
+    {
+        uint8_t request;
+        uint16_t value;
+        uint16_t index;
+        bool toHost;
+        int length;
+        int moved;
+        bool ok;
+        int error; // the transport's error when not ok
+        const uint8_t* data;
+        int64_t nanoseconds;
+    };
+    static void setRequestTrace(std::function<void(const RequestTrace&)> trace);
     // Benchmark hook: sees each request sent with the nanoseconds the transport took for it.
     void setRequestObserver(std::function<void(uint8_t request, int64_t nanoseconds)> observer);
 

@@ -2,11 +2,11 @@
 #include "cameraselect.h"
 #include "cli.h"
 #include "flashlayout.h"
-#include "fpgafilekind.h"
 #include "imagefile.h"
 #include "interrupt.h"
 #include "output.h"
 #include "qvrusb.h"
+#include "refusals.h"
 
 #include <QJsonObject>
 #include <algorithm>
@@ -107,32 +107,33 @@ int backupAreas(Output& out, QVRUsb& camera, const QString& fwFile, const QStrin
             return r;
         fpgaLength = fpgaHeaderLength(record);
         if (!fpgaLength)
-            out.log(QStringLiteral(
-                        "The FPGA header record at %1 is not valid (text, area start, checksum or length): "
-                        "saving the whole FPGA area instead of a bitstream.")
-                        .arg(hex(HeaderStart)));
+            out.warning(
+                QStringLiteral(
+                    "The FPGA header record at %1 is not valid (text, area start, checksum or length): "
+                    "saving the whole FPGA area instead of a bitstream.")
+                    .arg(hex(HeaderStart)));
     }
     const uint32_t fpgaRead = fpgaFile.isEmpty() ? 0 : fpgaLength ? fpgaLength : FpgaLimit;
     const qint64 total = (fwFile.isEmpty() ? 0 : qint64(FirmwareLimit)) + fpgaRead;
 
     QByteArray firmware, fpga;
-    out.beginProgress(QStringLiteral("backup"), total);
+    out.beginProgress(QStringLiteral("backup"), total, QStringLiteral("read"));
     int r = ExitOk;
     if (!fwFile.isEmpty())
         r = readArea(out, camera, FirmwareStart, FirmwareLimit, firmware, 0, total, problem);
     if (r == ExitOk && fpgaRead)
         r = readArea(out, camera, FpgaStart, fpgaRead, fpga, firmware.size(), total, problem);
     if (r == ExitOk && fpgaLength && !allErased(fpga.left(int(FpgaFront)))) {
-        out.log(QStringLiteral(
-                    "The %1 bytes in front of the bitstream are not all 0xFF: saving the whole FPGA area "
-                    "instead of a bitstream.")
-                    .arg(FpgaFront));
+        out.warning(
+            QStringLiteral("The %1 bytes in front of the bitstream are not all 0xFF: saving the whole FPGA "
+                           "area instead of a bitstream.")
+                .arg(FpgaFront));
         // The rest of the area, from the page where the read stopped.
         const uint32_t kept = fpgaLength / PageSize * PageSize;
         fpga.truncate(int(kept));
         QByteArray rest;
         out.endProgress();
-        out.beginProgress(QStringLiteral("backup"), FpgaLimit - kept);
+        out.beginProgress(QStringLiteral("backup"), FpgaLimit - kept, QStringLiteral("read"));
         r = readArea(out, camera, FpgaStart + kept, FpgaLimit - kept, rest, 0, FpgaLimit - kept, problem);
         fpga += rest;
         fpgaLength = 0;
@@ -162,8 +163,17 @@ int backupAreas(Output& out, QVRUsb& camera, const QString& fwFile, const QStrin
         facts.insert(QStringLiteral("fpgaFile"), fpgaFile);
         facts.insert(QStringLiteral("fpgaBytes"), bitstream.size());
         facts.insert(QStringLiteral("fpgaLocated"), fpgaLength != 0);
+        facts.insert(QStringLiteral("fpgaWritable"), bitstream.size() <= FpgaFileLimit);
     }
-    summary = QStringLiteral("Saved ") + saved.join(QStringLiteral(" and "));
+    summary = QStringLiteral("Saved ") + saved.join(QStringLiteral(" and ")) + QLatin1Char('.');
+    if (!fpgaFile.isEmpty() && !fpgaLength)
+        summary += QStringLiteral(" write-fpga cannot write %1 back as it is: it holds the whole FPGA area "
+                                  "(%2 bytes), and a bitstream takes at most %3 bytes, since the write puts "
+                                  "%4 bytes of 0xFF in front of it.")
+                       .arg(fpgaFile)
+                       .arg(FpgaLimit)
+                       .arg(FpgaFileLimit)
+                       .arg(FpgaFront);
     return ExitOk;
 }
 
@@ -230,14 +240,14 @@ int cameraBackup(Output& out, const CommonOptions& o, const QString& fwFile, con
         return out.result(r, QStringLiteral("interrupted: no backup was saved"));
     if (r != ExitOk)
         return out.result(r, QStringLiteral("backup failed: ") + problem);
-    return out.result(ExitOk, summary + QLatin1Char('.'), facts);
+    return out.result(ExitOk, summary, facts);
 }
 
 int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& file)
 {
     const ImageFile image = loadImage(file, fpga ? FpgaFileLimit : FirmwareFileLimit);
     if (!image.problem.isEmpty())
-        return out.result(ExitFileRefused, image.problem);
+        return out.result(ExitFileRefused, image.problem, QJsonObject{{"file", file}});
     QVRUsb camera;
     CameraFacts f;
     int r = selectCamera(out, o.camera, camera, f, true);
@@ -274,8 +284,8 @@ int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& 
     }
     QByteArray flash;
     if (r == ExitOk) {
-        out.beginProgress(fpga ? QStringLiteral("verify-fpga") : QStringLiteral("verify-fw"),
-                          expected.size());
+        out.beginProgress(fpga ? QStringLiteral("verify-fpga") : QStringLiteral("verify-fw"), expected.size(),
+                          QStringLiteral("read"));
         r = readArea(out, camera, address, uint32_t(expected.size()), flash, 0, expected.size(), problem);
         out.endProgress();
     }
@@ -287,7 +297,7 @@ int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& 
     const ByteDifference d = compareBytes(expected, flash);
     const qint64 front = fpga ? FpgaFront : 0;
     facts.insert(QStringLiteral("file"), file);
-    facts.insert(QStringLiteral("bytes"), image.data.size());
+    facts.insert(QStringLiteral("fileBytes"), image.data.size());
     facts.insert(QStringLiteral("identical"), d.count == 0 && headerMatches);
     facts.insert(QStringLiteral("differingBytes"), double(d.count));
     facts.insert(QStringLiteral("firstDifference"), d.count ? double(d.first - front) : -1.0);
@@ -302,7 +312,7 @@ int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& 
                           facts);
     if (d.count == 0)
         return out.result(
-            ExitFailed,
+            ExitDiffers,
             QStringLiteral("the camera's %1 holds the bytes of %2, but its header record does not match "
                            "them")
                 .arg(area, file),
@@ -314,7 +324,7 @@ int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& 
                   .arg(hex(address + d.first))
             : QStringLiteral("at offset %1 (%2) of the file").arg(d.first - front).arg(hex(d.first - front));
     return out.result(
-        ExitFailed,
+        ExitDiffers,
         QStringLiteral("the camera's %1 differs from %2: %3 byte(s) differ, the first %4%5")
             .arg(area, file)
             .arg(d.count)
@@ -322,37 +332,79 @@ int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& 
         facts);
 }
 
-int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& file, const QString& backup)
-{
-    const ImageFile image = loadImage(file, fpga ? FpgaFileLimit : FirmwareFileLimit);
-    if (!image.problem.isEmpty())
-        return out.result(ExitFileRefused, image.problem);
-    if (!fpga && !hasBootSignature(image.data)) {
-        if (!o.force)
-            return out.result(
-                ExitFileRefused,
-                QStringLiteral("%1 does not start with the FX3 boot-image signature \"CY\": it is not a "
-                               "camera firmware image (--force writes it anyway)")
-                    .arg(file));
-        out.log(
-            QStringLiteral(
-                "%1 does not start with the FX3 boot-image signature \"CY\"; writing it anyway (--force).")
-                .arg(file));
-    }
+namespace {
 
-    const FpgaFileKind kind = fpga ? fpgaFileKind(image.data) : FpgaFileKind::Other;
-    if (kind != FpgaFileKind::Other) {
-        const QString what = kind == FpgaFileKind::BootImage
-                                 ? QStringLiteral("an FX3 boot image (\"CY\", image type 0x%1)")
-                                       .arg(uchar(image.data.at(3)), 0, 16)
-                                 : QStringLiteral("Intel HEX text");
-        if (!o.force)
-            return out.result(
-                ExitFileRefused,
-                QStringLiteral("%1 is %2, not an FPGA bitstream (--force writes it anyway)").arg(file, what));
-        out.log(
-            QStringLiteral("%1 is %2, not an FPGA bitstream; writing it anyway (--force).").arg(file, what));
+// What a camera write left in its area, from its result and how far it got.
+struct AreaOutcome
+{
+    QString state;           // as the "areaState" field
+    qint64 writtenBytes = 0; // of the file, written and read back
+    QString text;            // one sentence for the user
+};
+
+AreaOutcome areaOutcome(bool fpga, int result, uint8_t progress, uint32_t programmed, qint64 fileBytes)
+{
+    const QString area = fpga ? QStringLiteral("FPGA area") : QStringLiteral("firmware area");
+    const qint64 areaBytes = fileBytes + (fpga ? FpgaFront : 0);
+    AreaOutcome o;
+    o.writtenBytes = qMax<qint64>(0, qint64(programmed) - (fpga ? FpgaFront : 0));
+    if (result == QVRUsb::WriteOk) {
+        o.state = QStringLiteral("written");
+        o.writtenBytes = fileBytes;
+        o.text = QStringLiteral("The %1 holds the whole file, read back and compared.").arg(area);
+    } else if (fpga && programmed >= areaBytes) {
+        // The bitstream is in; the header record after it failed.
+        o.state = QStringLiteral("header not written");
+        o.text = QStringLiteral("The FPGA area holds the whole bitstream, but the header record that "
+                                "locates it is not written, so the camera does not find it.");
+    } else if (result == QVRUsb::WriteEraseFailed) {
+        o.state = QStringLiteral("partly erased");
+        o.text = QStringLiteral("The %1 is partly erased (%2 % of its blocks): what it held is damaged and "
+                                "nothing of the file is written.")
+                     .arg(area)
+                     .arg(progress * 2);
+    } else if (result == QVRUsb::WriteProgramFailed || result == QVRUsb::WriteReadBackFailed ||
+               result == QVRUsb::WriteVerifyFailed) {
+        if (programmed == 0) {
+            o.state = QStringLiteral("erased");
+            o.text = QStringLiteral("The %1 is erased: nothing of the file is written.").arg(area);
+        } else {
+            o.state = QStringLiteral("partly written");
+            o.text = QStringLiteral("The %1 is erased and holds only the first %2 of the file's %3 bytes.")
+                         .arg(area)
+                         .arg(o.writtenBytes)
+                         .arg(fileBytes);
+        }
+    } else {
+        o.state = QStringLiteral("unchanged");
+        o.writtenBytes = 0;
+        o.text = QStringLiteral("Nothing was sent to the %1.").arg(area);
     }
+    return o;
+}
+
+QString cameraOption(const CommonOptions& o)
+{
+    return o.camera.isEmpty() ? QString() : QStringLiteral(" --camera %1").arg(o.camera);
+}
+
+} // namespace
+
+int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& file)
+{
+    const QString area = fpga ? QStringLiteral("fpga") : QStringLiteral("firmware");
+    const QString areaName = fpga ? QStringLiteral("FPGA area") : QStringLiteral("firmware area");
+    QJsonObject facts{
+        {"file", file}, {"area", area}, {"areaState", "unchanged"}, {"dryRun", false}, {"writtenBytes", 0}};
+
+    const ImageFile image = loadImage(file, fpga ? FpgaFileLimit : FirmwareFileLimit);
+    QString warning;
+    const QString problem = cameraImageProblem(file, image, fpga, o.force, warning);
+    if (!problem.isEmpty())
+        return out.result(ExitFileRefused, problem, facts);
+    facts.insert(QStringLiteral("fileBytes"), image.data.size());
+    if (!warning.isEmpty())
+        out.warning(warning);
 
     QVRUsb camera;
     CameraFacts f;
@@ -360,58 +412,89 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
     if (r != ExitOk)
         return r;
     const QString item = fpga ? QStringLiteral("FPGA") : QStringLiteral("FW");
-    const QString area = fpga ? QStringLiteral("FPGA area") : QStringLiteral("firmware area");
     out.log(QStringLiteral("Camera %1").arg(f.summary()));
-    out.log(QStringLiteral("%1: %2 bytes for the %3").arg(file).arg(image.data.size()).arg(area));
+    out.log(QStringLiteral("%1: %2 bytes for the %3").arg(file).arg(image.data.size()).arg(areaName));
+
+    if (o.dryRun) {
+        facts.insert(QStringLiteral("dryRun"), true);
+        if (!o.backup.isEmpty())
+            facts.insert(QStringLiteral("backupFile"), o.backup);
+        return out.result(
+            ExitOk,
+            QStringLiteral("Dry run: %1 (%2 bytes) would be written into the %3 of camera %4 (serial %5)%6. "
+                           "Nothing was written.")
+                .arg(file)
+                .arg(image.data.size())
+                .arg(areaName)
+                .arg(f.index)
+                .arg(f.serial, o.backup.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral(", after a backup of the area to %1").arg(o.backup)),
+            facts);
+    }
 
     Interrupt::Answer answer = Interrupt::Answer::Yes;
     if (fpga) {
-        for (const QString& line :
-             QStringLiteral("Strongly recommended NOT to upgrade the FPGA,\nunless you understand "
-                            "the purpose of doing so.\nContinue?")
-                 .split(QLatin1Char('\n')))
+        const QString caution = QStringLiteral("Strongly recommended NOT to upgrade the FPGA,\nunless you "
+                                               "understand the purpose of doing so.\nContinue?");
+        for (const QString& line : caution.split(QLatin1Char('\n')))
             out.log(line);
         if (o.yes)
             out.log(QStringLiteral("--yes: writing the FPGA."));
         else
-            answer = Interrupt::ask(QStringLiteral("Type yes to write the FPGA:"), true);
+            answer = Interrupt::ask((out.quiet() ? caution + QLatin1Char('\n') : QString()) +
+                                        QStringLiteral("Type yes to write the FPGA:"),
+                                    true);
     } else if (!o.yes) {
         answer = Interrupt::ask(
             QStringLiteral("Write %1 into the firmware area of camera %2? [y/N]").arg(file).arg(f.index),
             false);
     }
     if (answer == Interrupt::Answer::NoTerminal)
-        return out.result(ExitUsage, confirmationRefusal(answer));
+        return out.result(ExitUsage, confirmationRefusal(answer), facts);
     if (answer != Interrupt::Answer::Yes)
-        return out.result(ExitInterrupted, confirmationRefusal(answer));
+        return out.result(ExitInterrupted, confirmationRefusal(answer), facts);
 
-    if (!backup.isEmpty()) {
-        QJsonObject facts;
-        QString summary, problem;
-        r = backupAreas(out, camera, fpga ? QString() : backup, fpga ? backup : QString(), facts, summary,
-                        problem);
+    bool backupWritable = false; // a backup that the same command can write back
+    if (!o.backup.isEmpty()) {
+        QJsonObject saved;
+        QString summary, failure;
+        r = backupAreas(out, camera, fpga ? QString() : o.backup, fpga ? o.backup : QString(), saved, summary,
+                        failure);
         if (r == ExitInterrupted)
-            return out.result(r, QStringLiteral("interrupted during the backup: nothing was written"));
+            return out.result(r, QStringLiteral("interrupted during the backup: nothing was written"), facts);
         if (r != ExitOk)
-            return out.result(r, QStringLiteral("backup failed, so nothing was written: ") + problem);
-        out.log(summary + QLatin1Char('.'));
+            return out.result(r, QStringLiteral("backup failed, so nothing was written: ") + failure, facts);
+        backupWritable = saved.value(QStringLiteral("fpgaWritable")).toBool(true);
+        if (backupWritable)
+            out.log(summary);
+        else
+            out.warning(summary);
+        facts.insert(QStringLiteral("backupFile"), o.backup);
     }
     if (Interrupt::requested())
-        return out.result(ExitInterrupted, QStringLiteral("interrupted: nothing was written"));
+        return out.result(ExitInterrupted, QStringLiteral("interrupted: nothing was written"), facts);
 
     // From here on the write runs to its end: an interrupt is announced, not obeyed.
     std::atomic<uint8_t> progress{0};
     std::atomic<uint32_t> programmed{0};
     const qint64 total = image.data.size() + (fpga ? FpgaFront : 0);
     out.log(QStringLiteral("Writing %1...").arg(item));
-    out.beginProgress(fpga ? QStringLiteral("write-fpga") : QStringLiteral("write-fw"), total);
+    out.beginProgress(fpga ? QStringLiteral("write-fpga") : QStringLiteral("write-fw"), total,
+                      QStringLiteral("erase"));
     std::future<int> write = std::async(std::launch::async, [&] {
         return fpga ? camera.writeFpgaImage(image.data, &progress, &programmed)
                     : camera.writeFirmwareImage(image.data, &progress, &programmed);
     });
+    auto show = [&] {
+        // The erase takes the progress to 50; the chunks, each written and read back, to 100.
+        const uint8_t p = progress.load();
+        out.setPhase(p < 50 ? QStringLiteral("erase") : QStringLiteral("write + verify"));
+        out.updateProgress(p, programmed.load());
+    };
     bool announced = false;
     while (write.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-        out.updateProgress(progress.load(), programmed.load());
+        show();
         if (Interrupt::requested() && !announced) {
             out.log(QStringLiteral(
                 "Interrupt received: the write is not abandoned. It finishes, then its result is "
@@ -420,12 +503,13 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
         }
     }
     const int result = write.get();
-    out.updateProgress(progress.load(), programmed.load());
+    show();
     out.endProgress();
 
-    QJsonObject facts{{"file", file}, {"bytes", image.data.size()}, {"writeResult", result}};
     if (result == QVRUsb::WriteInUse) {
+        // Refused before the erase: the area is as it was.
         const QStringList users = camera.cameraUsers();
+        facts.insert(QStringLiteral("writeResult"), result);
         return out.result(ExitFailed,
                           QStringLiteral("the camera is in use by another program: close it and try again") +
                               (users.isEmpty()
@@ -433,13 +517,45 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
                                    : QStringLiteral(" (open in: %1)").arg(users.join(QLatin1String("; ")))),
                           facts);
     }
-    out.log(QStringLiteral("Please unplug the camera and re-connnect to host!"));
-    if (result != QVRUsb::WriteOk)
+    const AreaOutcome outcome =
+        areaOutcome(fpga, result, progress.load(), programmed.load(), image.data.size());
+    facts.insert(QStringLiteral("writeResult"), result);
+    facts.insert(QStringLiteral("areaState"), outcome.state);
+    facts.insert(QStringLiteral("writtenBytes"), double(outcome.writtenBytes));
+    const QString command = fpga ? QStringLiteral("write-fpga") : QStringLiteral("write-fw");
+    if (result != QVRUsb::WriteOk) {
+        // The USB controller runs its firmware from memory: while the camera stays connected it takes
+        // another write, whatever its flash now holds.
+        QString next =
+            camera.isGone()
+                ? QStringLiteral("The camera left the bus during the write: plug it in again and "
+                                 "write again%1")
+                      .arg(fpga ? QString()
+                                : QStringLiteral(" (with its firmware area not whole it may not come "
+                                                 "back as a camera)"))
+                : QStringLiteral("Keep the camera connected and write again");
+        if (backupWritable)
+            next += QStringLiteral(", or write back the backup %1").arg(o.backup);
+        else if (!o.backup.isEmpty())
+            next += QStringLiteral(" (the backup %1 holds the whole FPGA area and cannot be written back as "
+                                   "it is)")
+                        .arg(o.backup);
+        out.log(QStringLiteral("To write the file again: flashwick-cli camera %1 %2%3")
+                    .arg(command, file, cameraOption(o)));
+        if (backupWritable)
+            out.log(QStringLiteral("To write back what the area held: flashwick-cli camera %1 %2%3")
+                        .arg(command, o.backup, cameraOption(o)));
         return out.result(ExitFailed,
-                          QStringLiteral("ERROR: Writing %1 Failed! %2 (result %3)%4")
+                          QStringLiteral("ERROR: Writing %1 Failed! %2 (result %3)%4. %5 %6.")
                               .arg(item, writeFailureReason(result))
                               .arg(result)
-                              .arg(transportNote(camera)),
+                              .arg(transportNote(camera), outcome.text, next),
                           facts);
-    return out.result(ExitOk, QStringLiteral("Writing %1 Successful!").arg(item), facts);
+    }
+    return out.result(
+        ExitOk,
+        QStringLiteral("Writing %1 Successful! Unplug the camera and plug it in again to "
+                       "start %2.")
+            .arg(item, fpga ? QStringLiteral("the new FPGA bitstream") : QStringLiteral("the new firmware")),
+        facts);
 }

@@ -9,17 +9,21 @@
 
 QJsonObject CameraFacts::toJson() const
 {
-    QJsonObject o{{"index", index}, {"name", name}, {"path", path}, {"opened", opened}};
-    if (opened) {
-        o.insert(QStringLiteral("serial"), serial);
-        o.insert(QStringLiteral("firmware"), firmware);
-        o.insert(QStringLiteral("fpga"), fpga);
-        o.insert(QStringLiteral("link"), link);
-        o.insert(QStringLiteral("answered"), answered);
-    } else {
-        o.insert(QStringLiteral("problem"), openProblem);
-    }
-    return o;
+    // Versions as dotted numbers, like the wheels': the "V" of the display forms left out.
+    auto known = [this](bool read, const QString& text) {
+        return opened && read ? QJsonValue(text.startsWith(QLatin1Char('V')) ? text.mid(1) : text)
+                              : QJsonValue();
+    };
+    return QJsonObject{{"index", index},
+                       {"name", name},
+                       {"path", path},
+                       {"opened", opened},
+                       {"answered", answered},
+                       {"serial", known(serialRead, serial)},
+                       {"firmware", known(firmwareRead, firmware)},
+                       {"fpga", known(fpgaRead, fpga)},
+                       {"link", known(true, link)},
+                       {"problem", opened ? QJsonValue() : QJsonValue(openProblem)}};
 }
 
 QString CameraFacts::summary() const
@@ -54,6 +58,9 @@ CameraFacts readCameraFacts(QVRUsb& camera, int index, int driverIndex, const QS
     std::memset(sn, 0, sizeof sn);
     const bool snOk = camera.readSerialNumber(sn);
     f.answered = fwOk && fpgaOk && snOk;
+    f.firmwareRead = fwOk;
+    f.fpgaRead = fpgaOk;
+    f.serialRead = snOk;
     f.firmware = fwOk ? firmwareVersionText(fw) : QStringLiteral("?");
     f.fpga = fpgaOk ? fpgaVersionText(a, b, c) : QStringLiteral("?");
     f.serial = snOk ? serialNumberText(sn) : QString();

@@ -17,6 +17,7 @@ struct CameraFacts
     QString path;
     bool opened = false;
     bool answered = false; // every read below answered
+    bool firmwareRead = false, fpgaRead = false, serialRead = false;
     QString serial, firmware, fpga, link;
     QString openProblem; // why it could not be opened
 

@@ -7,26 +7,30 @@
 
 class Output;
 
-// Exit codes: also listed in the --help text and the README.
+// Exit codes: also listed in commandline.txt (help, man page) and the README.
 enum ExitCode
 {
     ExitOk = 0,
-    ExitFailed = 1,       // a device operation failed, or verify found a difference
+    ExitFailed = 1,       // a device operation failed (also: verify could not read the flash)
     ExitUsage = 2,        // bad command line, or a write without --yes where no one can be asked
     ExitNoDevice = 3,     // no such device, or the choice is ambiguous
     ExitFileRefused = 4,  // missing, empty, too large, wrong signature, HEX error, version rule
     ExitWheelNotBack = 5, // the wheel did not come back after its update, or runs another version
+    ExitDiffers = 6,      // verify found a difference
     ExitInterrupted = 130 // interrupted or declined before any write began: nothing was written
 };
 
-// Options shared by the subcommands that have them.
+// Options of the subcommands that have them.
 struct CommonOptions
 {
-    bool json = false;
     bool yes = false;
     bool force = false;
+    bool dryRun = false;
+    bool allowReinstall = false;
+    bool allowOlder = false;
     QString camera; // --camera SERIAL|PATH|INDEX
     QString wheel;  // --wheel SERIAL|ID
+    QString backup; // --backup FILE
     int waitSeconds = 30;
 };
 
@@ -37,7 +41,7 @@ int runCli(const QStringList& arguments);
 int listDevices(Output& out);
 int cameraInfo(Output& out, const CommonOptions& o);
 int cameraReset(Output& out, const CommonOptions& o);
-int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& file, const QString& backup);
+int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& file);
 int cameraBackup(Output& out, const CommonOptions& o, const QString& fwFile, const QString& fpgaFile);
 int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& file);
 int wheelInfo(Output& out, const CommonOptions& o);

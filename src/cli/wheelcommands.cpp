@@ -36,11 +36,13 @@ QString wheelErrorText(int code)
 
 QJsonObject WheelFacts::toJson() const
 {
-    QJsonObject o{{"id", id}, {"name", name}, {"serial", serial}, {"slots", slotCount}, {"opened", opened}};
-    o.insert(QStringLiteral("firmware"), versionRead ? QJsonValue(firmware) : QJsonValue());
-    if (!problem.isEmpty())
-        o.insert(QStringLiteral("problem"), problem);
-    return o;
+    return QJsonObject{{"id", id},
+                       {"name", name},
+                       {"serial", serial},
+                       {"slots", slotCount},
+                       {"opened", opened},
+                       {"firmware", versionRead ? QJsonValue(firmware) : QJsonValue()},
+                       {"problem", problem.isEmpty() ? QJsonValue() : QJsonValue(problem)}};
 }
 
 QString WheelFacts::summary() const

@@ -3,11 +3,10 @@
 #include "cli.h"
 #include "devizuvez.h"
 #include "devizuvezwritefwobject.h"
-#include "hexparser.h"
 #include "interrupt.h"
 #include "output.h"
 #include "permissionhint.h"
-#include "wheelimagerules.h"
+#include "refusals.h"
 #include "wheelselect.h"
 
 #include <QElapsedTimer>
@@ -109,9 +108,24 @@ bool waitForReturn(Announcer& announcer, const QString& serial, qint64 ms, Wheel
 
 int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
 {
-    if (!QFileInfo(file).isFile())
-        return out.result(ExitFileRefused,
-                          QStringLiteral("ERROR: the firmware file(*.hex) is not exist! (%1)").arg(file));
+    // The file first: a file that no wheel could take is refused without looking for one.
+    out.log(QStringLiteral("Reading and parsing the firmware file, please wait...."));
+    const WheelFile checked = checkWheelFile(file);
+    if (!checked.parserText.isEmpty())
+        out.trace(checked.parserText);
+    QJsonObject facts{{"file", file}, {"dryRun", false}, {"writtenBytes", 0}};
+    if (!checked.version.isEmpty())
+        facts.insert(QStringLiteral("fileVersion"), checked.version);
+    if (!checked.problem.isEmpty())
+        return out.result(ExitFileRefused, checked.problem, facts);
+    const HexParseResult& parsed = checked.parsed;
+    const QString fileVersion = checked.version;
+    facts.insert(QStringLiteral("fileBytes"), QFileInfo(file).size());
+    out.log(QStringLiteral("%1: firmware %2, %3 bytes from 0x%4")
+                .arg(file, fileVersion)
+                .arg(parsed.image.size())
+                .arg(parsed.startAddress, 8, 16, QLatin1Char('0')));
+
     WheelFacts wheel;
     int r = selectWheel(out, o.wheel, wheel);
     if (r != ExitOk)
@@ -121,31 +135,29 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
         return out.result(ExitFailed,
                           QStringLiteral("the wheel's firmware version cannot be read, so the file's version "
                                          "cannot be checked against it: %1")
-                              .arg(wheel.problem));
+                              .arg(wheel.problem),
+                          facts);
+    facts.insert(QStringLiteral("serial"), wheel.serial);
+    facts.insert(QStringLiteral("firmwareBefore"), wheel.firmware);
+    int code = ExitOk;
+    const QString versionProblem =
+        wheelVersionProblem(file, fileVersion, wheel.firmware, o.allowReinstall, o.allowOlder, code);
+    if (!versionProblem.isEmpty())
+        return out.result(code, versionProblem, facts);
+    out.log(QStringLiteral("The wheel runs %1; %2 carries %3.").arg(wheel.firmware, file, fileVersion));
 
-    const QString fileName = QFileInfo(file).fileName();
-    const QString fileVersion = wheelFirmwareFileVersion(fileName);
-    out.log(QStringLiteral("fwName:") + fileName);
-    out.log(QStringLiteral("fwName version:") + fileVersion);
-    if (!isWheelFirmwareCompatible(fileVersion, wheel.firmware))
+    if (o.dryRun) {
+        facts.insert(QStringLiteral("dryRun"), true);
         return out.result(
-            ExitFileRefused,
-            QStringLiteral("wheel firmware version NOT compatibilty! The wheel runs %1; the file name "
-                           "must carry a version v%2.x (as in name_v%2.1.0.hex)")
-                .arg(wheel.firmware, wheel.firmware.left(1)));
-    out.log(QStringLiteral("wheel firmware version compatibilty!"));
-
-    out.log(QStringLiteral("Reading and parsing the firmware file, please wait...."));
-    const HexParseResult parsed = parseHexFile(file);
-    if (!parsed.ok())
-        return out.result(ExitFileRefused, hexParseLogText(parsed));
-    out.log(hexParseLogText(parsed));
-    QString imageProblem = wheelImageProblem(parsed.startAddress, uint32_t(parsed.image.size()));
-    if (imageProblem.isEmpty())
-        imageProblem = wheelRecordSequenceProblem(parsed.records, parsed.startAddress);
-    if (!imageProblem.isEmpty())
-        return out.result(ExitFileRefused, imageProblem);
-
+            ExitOk,
+            QStringLiteral("Dry run: %1 (firmware %2, %3 bytes) would be written to filter wheel "
+                           "%4 (serial %5, firmware %6). Nothing was written.")
+                .arg(file, fileVersion)
+                .arg(parsed.image.size())
+                .arg(wheel.id)
+                .arg(wheel.serial, wheel.firmware),
+            facts);
+    }
     if (!o.yes) {
         const Interrupt::Answer answer = Interrupt::ask(
             QStringLiteral("Write %1 (firmware %2) to filter wheel %3 (serial %4, firmware %5)? [y/N]")
@@ -156,14 +168,17 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
         if (answer == Interrupt::Answer::NoTerminal)
             return out.result(
                 ExitUsage,
-                QStringLiteral("no terminal to confirm the update on: pass --yes to update without asking"));
+                QStringLiteral("no terminal to confirm the update on: pass --yes to update without asking"),
+                facts);
         if (answer != Interrupt::Answer::Yes)
-            return out.result(ExitInterrupted, answer == Interrupt::Answer::Interrupted
-                                                   ? QStringLiteral("interrupted: nothing was written")
-                                                   : QStringLiteral("not confirmed: nothing was written"));
+            return out.result(ExitInterrupted,
+                              answer == Interrupt::Answer::Interrupted
+                                  ? QStringLiteral("interrupted: nothing was written")
+                                  : QStringLiteral("not confirmed: nothing was written"),
+                              facts);
     }
     if (Interrupt::requested())
-        return out.result(ExitInterrupted, QStringLiteral("interrupted: nothing was written"));
+        return out.result(ExitInterrupted, QStringLiteral("interrupted: nothing was written"), facts);
 
     // A bootloader that is already there belongs to another wheel: only a new one is ours.
     const QSet<QByteArray> before = bootloaderPaths();
@@ -171,7 +186,8 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
     const int status = QVRBacktoBootload(wheel.id);
     if (status != 0)
         return out.result(ExitFailed,
-                          QStringLiteral("Failed to back to boolloader, Code: ") + wheelErrorText(status));
+                          QStringLiteral("Failed to back to boolloader, Code: ") + wheelErrorText(status),
+                          facts);
     out.log(QStringLiteral("Back to boolloader OK!"));
 
     Announcer announcer(out);
@@ -198,14 +214,16 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
                        .arg(o.waitSeconds);
         return out.result(ExitFailed,
                           what + QStringLiteral(" The wheel may stay in its bootloader: re-plug it, then "
-                                                "run the update again."));
+                                                "run the update again."),
+                          facts);
     }
     if (!writer->SetFirmwareData(parsed.startAddress,
                                  reinterpret_cast<const uint8_t*>(parsed.image.constData()),
                                  uint32_t(parsed.image.size())))
         return out.result(ExitFailed,
                           QStringLiteral("ERROR: Set data to ZW bootloader failed! The wheel stays in its "
-                                         "bootloader: re-plug it."));
+                                         "bootloader: re-plug it."),
+                          facts);
     out.log(QStringLiteral("ZW Bootload Name: ") + QString::fromLocal8Bit(writer->GetBootloadName()));
     out.log(QStringLiteral("ZW Bootload Ver:: ") + QString::fromLocal8Bit(writer->GetBootloadVersion()));
     out.log(QStringLiteral("ZW Bootload Path:: ") + QString::fromLocal8Bit(writer->GetBootloadPath()));
@@ -215,14 +233,25 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
     writer->GetCommandCounts(erase, write, run);
     const qint64 commands = erase + write + run;
     const uint32_t base = writer->GetCommandCount();
-    std::mutex linesMutex;
-    QStringList lines;
-    auto say = [&](const QString& line) {
-        std::lock_guard<std::mutex> lock(linesMutex);
-        lines << line;
+    // Each step line goes out with the progress it had when it was said; the lock keeps the main
+    // thread's updates from falling between.
+    std::mutex progressMutex;
+    auto progressNow = [&] {
+        const qint64 sent = qint64(writer->GetCommandCount()) - base;
+        out.updateProgress(int(qBound<qint64>(0, sent * 100 / commands, 100)),
+                           qBound<qint64>(0, (sent - erase) * BlockSize, parsed.image.size()));
+    };
+    auto say = [&](const char* step, const char* ending) {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        if (!strcmp(ending, " to Start!"))
+            out.setPhase(!strcmp(step, "Erase Flash")   ? QStringLiteral("erase")
+                         : !strcmp(step, "Write Flash") ? QStringLiteral("write")
+                                                        : QStringLiteral("run"));
+        progressNow();
+        out.log(QLatin1String(step) + QLatin1String(ending));
     };
     out.log(QStringLiteral("Start to Write FW to wheel"));
-    out.beginProgress(QStringLiteral("write"), parsed.image.size());
+    out.beginProgress(QStringLiteral("wheel-write"), parsed.image.size(), QStringLiteral("erase"));
     std::future<QString> steps = std::async(std::launch::async, [&]() -> QString {
         const struct
         {
@@ -232,49 +261,39 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
                      {"Write Flash", &DevizuvEZWriteFWObject::WriteFlash},
                      {"Run Program", &DevizuvEZWriteFWObject::RunProgram}};
         for (const auto& s : table) {
-            say(QLatin1String(s.name) + QLatin1String(" to Start!"));
+            say(s.name, " to Start!");
             if (!((*writer).*s.step)()) {
-                say(QLatin1String(s.name) + QLatin1String(" Failed!!"));
+                say(s.name, " Failed!!");
                 return QLatin1String(s.name);
             }
-            say(QLatin1String(s.name) + QLatin1String(" OK!"));
+            say(s.name, " OK!");
         }
         return QString();
     });
-    auto showSteps = [&] {
-        QStringList pending;
-        {
-            std::lock_guard<std::mutex> lock(linesMutex);
-            pending.swap(lines);
-        }
-        for (const QString& line : pending)
-            out.log(line);
-        const qint64 sent = qint64(writer->GetCommandCount()) - base;
-        out.updateProgress(int(qMin<qint64>(100, sent * 100 / commands)),
-                           qBound<qint64>(0, (sent - erase) * BlockSize, parsed.image.size()));
+    auto showProgress = [&] {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        progressNow();
     };
     while (steps.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-        showSteps();
+        showProgress();
         announcer.check();
     }
     const QString failedStep = steps.get();
-    showSteps();
+    showProgress();
     out.endProgress();
     writer->Close();
     if (!failedStep.isEmpty())
         return out.result(ExitFailed,
                           QStringLiteral("Write FW Failed! %1 failed; the wheel stays in its bootloader: "
                                          "re-plug it, then run the update again.")
-                              .arg(failedStep));
+                              .arg(failedStep),
+                          facts);
 
+    facts.insert(QStringLiteral("writtenBytes"), parsed.image.size());
     out.log(QStringLiteral("Waiting for the wheel to come back (at most %1 s)...").arg(o.waitSeconds));
     WheelFacts back;
     const bool returned = waitForReturn(announcer, wheel.serial, waitMs, back);
-    const QJsonObject facts{{"file", file},
-                            {"fileVersion", fileVersion},
-                            {"serial", wheel.serial},
-                            {"before", wheel.firmware},
-                            {"after", returned ? QJsonValue(back.firmware) : QJsonValue()}};
+    facts.insert(QStringLiteral("firmwareAfter"), returned ? QJsonValue(back.firmware) : QJsonValue());
     if (!returned && back.id >= 0)
         return out.result(
             ExitWheelNotBack,
@@ -291,7 +310,11 @@ int wheelWrite(Output& out, const CommonOptions& o, const QString& file)
                            "it and check it with \"flashwick-cli wheel info\"")
                 .arg(o.waitSeconds),
             facts);
-    if (back.firmware != fileVersion)
+    QVector<qint64> expected, running;
+    const bool same = parseVersion(fileVersion, expected) && parseVersion(back.firmware, running)
+                          ? compareVersions(expected, running) == 0
+                          : back.firmware == fileVersion;
+    if (!same)
         return out.result(
             ExitWheelNotBack,
             QStringLiteral("the wheel came back (id %1) running firmware %2, not %3 as the file name says")

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <type_traits>
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -286,13 +288,41 @@ const Library& library()
     return instance;
 }
 
-template <typename Function, typename... Args> int forward(Function EntryPoints::*entry, Args... args)
+DevizuvezCallTrace callTrace;
+
+// An argument as a trace shows it after the call: numbers as they are, out values behind "&".
+template <typename T> std::string traced(T value)
+{
+    if constexpr (std::is_pointer_v<T>) {
+        using Pointee = std::remove_cv_t<std::remove_pointer_t<T>>;
+        if constexpr (std::is_arithmetic_v<Pointee> && !std::is_same_v<Pointee, char>)
+            return value ? "&" + std::to_string(+*value) : "null";
+        else
+            return value ? "&" : "null";
+    } else {
+        return std::to_string(+value);
+    }
+}
+
+template <typename Function, typename... Args>
+int forward(const char* name, Function EntryPoints::*entry, Args... args)
 {
     const Library& l = library();
-    return l.loaded ? (l.entries.*entry)(args...) : DevizuvezNotLoaded;
+    const int status = l.loaded ? (l.entries.*entry)(args...) : DevizuvezNotLoaded;
+    if (callTrace) {
+        std::string list;
+        ((list += (list.empty() ? "" : ", ") + traced(args)), ...);
+        callTrace(name, list, status);
+    }
+    return status;
 }
 
 } // namespace
+
+void devizuvezSetCallTrace(DevizuvezCallTrace trace)
+{
+    callTrace = std::move(trace);
+}
 
 bool devizuvezLoad()
 {
@@ -314,113 +344,117 @@ extern "C" {
 int QVRGetZWCount(void)
 {
     const Library& l = library();
-    return l.loaded ? l.entries.QVRGetZWCount() : 0;
+    const int count = l.loaded ? l.entries.QVRGetZWCount() : 0;
+    if (callTrace)
+        callTrace("QVRGetZWCount", std::string(), count);
+    return count;
 }
 
 int QVRGetZWProperties(int index, WheelInfo* info)
 {
-    return forward(&EntryPoints::QVRGetZWProperties, index, info);
+    return forward("QVRGetZWProperties", &EntryPoints::QVRGetZWProperties, index, info);
 }
 
 int QVROpenZW(int id)
 {
-    return forward(&EntryPoints::QVROpenZW, id);
+    return forward("QVROpenZW", &EntryPoints::QVROpenZW, id);
 }
 
 int QVRCloseZW(int id)
 {
-    return forward(&EntryPoints::QVRCloseZW, id);
+    return forward("QVRCloseZW", &EntryPoints::QVRCloseZW, id);
 }
 
 int QVRResetZW(int id)
 {
-    return forward(&EntryPoints::QVRResetZW, id);
+    return forward("QVRResetZW", &EntryPoints::QVRResetZW, id);
 }
 
 int QVRZWSelfTest(int id)
 {
-    return forward(&EntryPoints::QVRZWSelfTest, id);
+    return forward("QVRZWSelfTest", &EntryPoints::QVRZWSelfTest, id);
 }
 
 int QVRSaveSystemConfig(int id)
 {
-    return forward(&EntryPoints::QVRSaveSystemConfig, id);
+    return forward("QVRSaveSystemConfig", &EntryPoints::QVRSaveSystemConfig, id);
 }
 
 int QVRBacktoBootload(int id)
 {
-    return forward(&EntryPoints::QVRBacktoBootload, id);
+    return forward("QVRBacktoBootload", &EntryPoints::QVRBacktoBootload, id);
 }
 
 int QVRGetZWState(int id, int* state)
 {
-    return forward(&EntryPoints::QVRGetZWState, id, state);
+    return forward("QVRGetZWState", &EntryPoints::QVRGetZWState, id, state);
 }
 
 int QVRGetCurrentPosition(int id, int* position)
 {
-    return forward(&EntryPoints::QVRGetCurrentPosition, id, position);
+    return forward("QVRGetCurrentPosition", &EntryPoints::QVRGetCurrentPosition, id, position);
 }
 
 int QVRGotoPosition(int id, int position)
 {
-    return forward(&EntryPoints::QVRGotoPosition, id, position);
+    return forward("QVRGotoPosition", &EntryPoints::QVRGotoPosition, id, position);
 }
 
 int QVRGetOneWay(int id, int* oneWay)
 {
-    return forward(&EntryPoints::QVRGetOneWay, id, oneWay);
+    return forward("QVRGetOneWay", &EntryPoints::QVRGetOneWay, id, oneWay);
 }
 
 int QVRSetOneWay(int id, int oneWay)
 {
-    return forward(&EntryPoints::QVRSetOneWay, id, oneWay);
+    return forward("QVRSetOneWay", &EntryPoints::QVRSetOneWay, id, oneWay);
 }
 
 int QVRGetZWFirmwareVer(int id, char* buffer, int size)
 {
-    return forward(&EntryPoints::QVRGetZWFirmwareVer, id, buffer, size);
+    return forward("QVRGetZWFirmwareVer", &EntryPoints::QVRGetZWFirmwareVer, id, buffer, size);
 }
 
 int QVRGetSelfTestState(int id, int* state, int* errorCode)
 {
-    return forward(&EntryPoints::QVRGetSelfTestState, id, state, errorCode);
+    return forward("QVRGetSelfTestState", &EntryPoints::QVRGetSelfTestState, id, state, errorCode);
 }
 
 int QVRGetSensorValues(int id, unsigned char* sensor, unsigned char* moving, int* value, int* reserved1,
                        int* reserved2)
 {
-    return forward(&EntryPoints::QVRGetSensorValues, id, sensor, moving, value, reserved1, reserved2);
+    return forward("QVRGetSensorValues", &EntryPoints::QVRGetSensorValues, id, sensor, moving, value,
+                   reserved1, reserved2);
 }
 
 int QVRGetErrorCode(int id, int* errorCode)
 {
-    return forward(&EntryPoints::QVRGetErrorCode, id, errorCode);
+    return forward("QVRGetErrorCode", &EntryPoints::QVRGetErrorCode, id, errorCode);
 }
 
 int QVRGetMotorState(int id, unsigned char* motorState, unsigned char* commState)
 {
-    return forward(&EntryPoints::QVRGetMotorState, id, motorState, commState);
+    return forward("QVRGetMotorState", &EntryPoints::QVRGetMotorState, id, motorState, commState);
 }
 
 int QVRGetMotorSpeed(int id, unsigned short* startSpeed, unsigned short* runningSpeed)
 {
-    return forward(&EntryPoints::QVRGetMotorSpeed, id, startSpeed, runningSpeed);
+    return forward("QVRGetMotorSpeed", &EntryPoints::QVRGetMotorSpeed, id, startSpeed, runningSpeed);
 }
 
 int QVRSetMotorSpeed(int id, unsigned short startSpeed, unsigned short runningSpeed)
 {
-    return forward(&EntryPoints::QVRSetMotorSpeed, id, startSpeed, runningSpeed);
+    return forward("QVRSetMotorSpeed", &EntryPoints::QVRSetMotorSpeed, id, startSpeed, runningSpeed);
 }
 
 int QVRGetMotorPower(int id, unsigned short* runningPower, unsigned short* stopPower)
 {
-    return forward(&EntryPoints::QVRGetMotorPower, id, runningPower, stopPower);
+    return forward("QVRGetMotorPower", &EntryPoints::QVRGetMotorPower, id, runningPower, stopPower);
 }
 
 int QVRSetMotorPower(int id, unsigned short runningPower, unsigned short stopPower)
 {
-    return forward(&EntryPoints::QVRSetMotorPower, id, runningPower, stopPower);
+    return forward("QVRSetMotorPower", &EntryPoints::QVRSetMotorPower, id, runningPower, stopPower);
 }
 
 const char* QVRGetZWErrorString(int errorCode)

@@ -20,6 +20,7 @@
 
 #include "devizuvez.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,12 @@ struct DevizuvezLoadReport
     std::vector<std::string> missingEntryPoints;
 };
 // Texts are UTF-8 on Windows and the file system's bytes elsewhere.
+
+// Sees every forwarded call but QVRGetZWErrorString after it returned: its name, its arguments
+// ("&" and the value for an out number) and its status (the count for QVRGetZWCount). For a bug report; set
+// it before any wheel call and clear it (an empty function) after the last.
+using DevizuvezCallTrace = std::function<void(const char* call, const std::string& arguments, int status)>;
+void devizuvezSetCallTrace(DevizuvezCallTrace trace);
 
 // Looks for the library on the first call; returns whether it was loaded with every entry point.
 bool devizuvezLoad();

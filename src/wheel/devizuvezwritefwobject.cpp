@@ -153,12 +153,32 @@ void DevizuvEZWriteFWObject::GetCommandCounts(int& erase, int& write, int& run) 
     run = 1;
 }
 
+DevizuvEZWriteFWObject::ExchangeTrace DevizuvEZWriteFWObject::exchangeTrace;
+
+void DevizuvEZWriteFWObject::setExchangeTrace(ExchangeTrace trace)
+{
+    exchangeTrace = std::move(trace);
+}
+
 int DevizuvEZWriteFWObject::exchange(uint8_t* command, int commandLength, uint8_t* reply, int replyLength,
                                      int timeoutMs)
 {
     if (!isOpen || !device || !command)
         return -1;
     ++commandCount;
+    if (!exchangeTrace)
+        return exchangeOnce(command, commandLength, reply, replyLength, timeoutMs);
+    // The reply may come into the command's buffer.
+    const QByteArray sent(reinterpret_cast<const char*>(command), commandLength);
+    const int result = exchangeOnce(command, commandLength, reply, replyLength, timeoutMs);
+    exchangeTrace(reinterpret_cast<const uint8_t*>(sent.constData()), commandLength, reply,
+                  reply ? replyLength : 0, result);
+    return result;
+}
+
+int DevizuvEZWriteFWObject::exchangeOnce(uint8_t* command, int commandLength, uint8_t* reply, int replyLength,
+                                         int timeoutMs)
+{
     if (hid_write(device, command, size_t(commandLength)) < 0) {
         qDebug("%s %s", "DevizuvEZWriteFWObject::GetValuesByCMD",
                qPrintable(QString::asprintf("Unable to write CMD, error: %ls \n", errorText(device))));

@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 struct hid_device_;
 
@@ -50,11 +51,19 @@ public:
     QByteArray GetBootloadPath() const { return bootloaderPath; }
     uint32_t GetCommandCount() const { return commandCount.load(); }
 
+    // Sees every exchange of every writer after it ended: the output report, the input report
+    // (null without one) and the result (-1 failed, 0 no reply, else the reply's length). For a bug
+    // report; set it before a writer is used and clear it after.
+    using ExchangeTrace = std::function<void(const uint8_t* command, int commandLength, const uint8_t* reply,
+                                             int replyLength, int result)>;
+    static void setExchangeTrace(ExchangeTrace trace);
+
 private:
     // One exchange: the reply length (0 when no report came within the time-out), or -1 when the write
     // or the read failed or the reply carries status 1 or 2.
     int exchange(uint8_t* command, int commandLength, uint8_t* reply, int replyLength, int timeoutMs);
     int exchange(int commandLength); // `report` out and in, 48 bytes, 200 ms
+    int exchangeOnce(uint8_t* command, int commandLength, uint8_t* reply, int replyLength, int timeoutMs);
     uint32_t imageSum() const;
 
     QByteArray bootloaderPath;
@@ -70,6 +79,7 @@ private:
     uint32_t imageSize = 0;
 
     static QByteArray bootloaderPaths[PathTableSize];
+    static ExchangeTrace exchangeTrace;
 };
 
 #endif

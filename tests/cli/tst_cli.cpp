@@ -1,5 +1,6 @@
 // flashwick-cli run as a process under flashwick-emulator: subcommands, exit codes, what reaches the
 // flash, the saved files, JSON events, progress lines, confirmation on a terminal and Ctrl-C.
+#include "clitext.h"
 #include "flashlayout.h"
 #include "hexrecord.h"
 
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -186,6 +188,35 @@ private:
             during(*s.process);
         return finish(s);
     }
+    struct Job
+    {
+        QString name;
+        QStringList devices, args;
+        bool dump;
+    };
+    // Runs the jobs a few at a time into `results`, by name.
+    void runAll(const std::vector<Job>& jobs)
+    {
+        results.clear();
+        std::vector<std::pair<QString, Started>> running;
+        for (size_t next = 0; next < jobs.size() || !running.empty();) {
+            while (running.size() < ParallelRuns && next < jobs.size()) {
+                running.emplace_back(jobs[next].name,
+                                     start(jobs[next].devices, jobs[next].args, jobs[next].dump));
+                ++next;
+            }
+            for (auto it = running.begin(); it != running.end();) {
+                if (it->second.process->waitForFinished(10) ||
+                    it->second.process->state() == QProcess::NotRunning ||
+                    it->second.clock.elapsed() > 60000) {
+                    results[it->first] = finish(it->second);
+                    it = running.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+    }
     static QByteArray describe(const Run& r)
     {
         return "exit " + QByteArray::number(r.exitCode) + "\n--- stdout\n" + r.out + "--- stderr\n" + r.err;
@@ -197,10 +228,13 @@ private slots:
     void commands();
     void help_data();
     void help();
+    void manPageAndCompletion();
     void backupRestoresWhatWasWritten();
     void backupSurvivesFailedWrite();
     void secondWriterRefused();
-    void jsonEvents();
+    void jsonSchema_data();
+    void jsonSchema();
+    void progressLinesWithoutTerminal_data();
     void progressLinesWithoutTerminal();
     void interruptDuringWrite_data();
     void interruptDuringWrite();
@@ -236,7 +270,10 @@ void TestCli::initTestCase()
     save(QStringLiteral("flash-shortheader.bin"), flashImage(firmware, bitstream, &shorter));
     save(QStringLiteral("flash-old.bin"), oldFirmware);
     save(QStringLiteral("ZW_firmware_v3.2.0.hex"), hexFile(0x08004000, wheelImage));
-    save(QStringLiteral("ZW_firmware_v2.0.0.hex"), hexFile(0x08004000, wheelImage));
+    for (const char* name : {"ZW_firmware_v2.0.0.hex", "ZW_firmware_v30.0.hex", "ZW_firmware_v1.3.0.hex",
+                             "ZW_firmware_v3.2.hex", "ZW_firmware.hex"})
+        save(QLatin1String(name), hexFile(0x08004000, wheelImage));
+    save(QStringLiteral("ZW_empty_v3.2.0.hex"), QByteArray());
     QByteArray badHex = hexFile(0x08004000, wheelImage);
     badHex[badHex.indexOf('\n', 20) - 1] = badHex[badHex.indexOf('\n', 20) - 1] == '0' ? '1' : '0'; // line 2
     save(QStringLiteral("ZW_bad_v3.2.0.hex"), badHex);
@@ -265,12 +302,6 @@ void TestCli::commands_data()
     const QString camFlash = QStringLiteral("--camera=timings=none,flash=@flash.bin");
     const QString wheel =
         QStringLiteral("--wheel=fw=3.1.2,new-fw=3.2.0,bootloader-ms=50,return-ms=50,slot-ms=10");
-    struct Job
-    {
-        QString name;
-        QStringList devices, args;
-        bool dump;
-    };
     std::vector<Job> jobs;
     auto row = [&](const char* name, const QStringList& devices, const QStringList& args, int code,
                    const char* out, const char* err, const char* flash = "") {
@@ -292,6 +323,10 @@ void TestCli::commands_data()
     row("usage: write without a terminal", {cam}, {"camera", "write-fw", "@fw.img"}, 2, "", "pass --yes",
         "untouched");
     row("version", {}, {"--version"}, 0, "^flashwick-cli 1\\.2\\.0\\n$", "^$");
+    row("usage: backup into a missing folder", {cam}, {"camera", "backup", "--fw", "/nonexistent/x.img"}, 2,
+        "", "the folder /nonexistent does not exist");
+    row("help COMMAND", {}, {"help", "wheel", "goto"}, 0,
+        "^Usage: flashwick-cli wheel goto \\[options\\] N\\n", "^$");
 
     row("list", {cam, "--camera=serial=QVC00000000000000042,fw=45", wheel}, {"list"}, 0,
         "Cameras: 2\\n.*\\n.*QVC00000000000000042.*V4\\.5.*\\nFilter wheels: 1\\n.*7 slots.*firmware "
@@ -319,8 +354,20 @@ void TestCli::commands_data()
     row("reset", {cam}, {"camera", "reset"}, 0, "Reset FX3 OK", "");
     row("reset refused", {cam + ",stall=e0"}, {"camera", "reset"}, 1, "", "Reset FX3 failed!");
 
-    row("write-fw", {cam}, {"camera", "write-fw", "--yes", "@fw.img"}, 0, "Writing FW Successful!",
-        "re-connnect to host", "@fw.img");
+    row("write-fw", {cam}, {"camera", "write-fw", "--yes", "@fw.img"}, 0,
+        "Writing FW Successful! Unplug the camera and plug it in again", "", "@fw.img");
+    row("write-fw: quiet", {cam}, {"camera", "write-fw", "--quiet", "--yes", "@fw.img"}, 0,
+        "^Writing FW Successful!", "^$", "@fw.img");
+    row("write-fw: verbose", {cam}, {"--verbose", "camera", "write-fw", "--yes", "@fw.img"}, 0, "",
+        "(?s)camera request 0xd0 out value 0x0000 index 0x0000 length 4096: ok\\n.*camera request 0xd3 in "
+        "value 0x0000 index 0x0000 length 1: 1 byte\\(s\\): 00",
+        "@fw.img");
+    row("write-fw: dry run", {cam}, {"camera", "write-fw", "--dry-run", "@fw.img"}, 0,
+        "Dry run: .*fw.img \\(9004 bytes\\) would be written into the firmware area of camera 0", "",
+        "untouched");
+    row("write-fpga: dry run with a backup", {cam},
+        {"camera", "write-fpga", "--dry-run", "--backup", "@dry.bit", "@fpga.bit"}, 0,
+        "would be written into the FPGA area of camera 0 .*after a backup of the area to", "", "untouched");
     row("write-fw: without signature", {cam}, {"camera", "write-fw", "--yes", "@nocy.img"}, 4, "",
         "does not start with the FX3 boot-image signature \"CY\"", "untouched");
     row("write-fw: without signature, forced", {cam}, {"camera", "write-fw", "--yes", "--force", "@nocy.img"},
@@ -332,9 +379,16 @@ void TestCli::commands_data()
     row("write-fw: one byte too large", {cam}, {"camera", "write-fw", "--yes", "@large.img"}, 4, "",
         "holds 262145 bytes", "untouched");
     row("write-fw: programming refused", {cam + ",stall=d0"}, {"camera", "write-fw", "--yes", "@fw.img"}, 1,
-        "", "ERROR: Writing FW Failed! programming a chunk failed.*result 3");
+        "",
+        "ERROR: Writing FW Failed! programming a chunk failed.*result 3.*The firmware area is erased: "
+        "nothing of the file is written\\. Keep the camera connected and write again\\.");
     row("write-fw: read-back corrupted", {cam + ",corrupt-page=16"},
-        {"camera", "write-fw", "--yes", "@fw.img"}, 1, "", "differs from what was written \\(result 6\\)");
+        {"camera", "write-fw", "--yes", "@fw.img"}, 1, "",
+        "differs from what was written \\(result 6\\)\\. The firmware area is erased and holds only the "
+        "first 4096 of the file's 9004 bytes\\.");
+    row("write-fpga: header record not written", {cam + ",corrupt-page=1040"},
+        {"camera", "write-fpga", "--yes", "@fpga.bit"}, 1, "",
+        "holds the whole bitstream, but the header record that locates it is not written");
     // The camera leaves after the requests of listing and opening it, during the first chunks.
     row("write-fw: camera gone", {cam + ",unplug-after=24"}, {"camera", "write-fw", "--yes", "@fw.img"}, 1,
         "", "ERROR: Writing FW Failed! programming a chunk failed.*No such device");
@@ -358,16 +412,16 @@ void TestCli::commands_data()
 
     row("verify-fw: identical", {camFlash}, {"camera", "verify-fw", "@fw.img"}, 0, "Identical", "",
         "untouched");
-    row("verify-fw: one byte differs", {camFlash}, {"camera", "verify-fw", "@fw-changed.img"}, 1, "",
+    row("verify-fw: one byte differs", {camFlash}, {"camera", "verify-fw", "@fw-changed.img"}, 6, "",
         "1 byte\\(s\\) differ, the first at offset 1234 \\(0x4d2\\)", "untouched");
     row("verify-fw: missing file", {camFlash}, {"camera", "verify-fw", "@missing.img"}, 4, "",
         "no such file");
     row("verify-fpga: identical", {camFlash}, {"camera", "verify-fpga", "@fpga.bit"}, 0, "Identical", "",
         "untouched");
-    row("verify-fpga: one byte differs", {camFlash}, {"camera", "verify-fpga", "@fpga-changed.bit"}, 1, "",
+    row("verify-fpga: one byte differs", {camFlash}, {"camera", "verify-fpga", "@fpga-changed.bit"}, 6, "",
         "1 byte\\(s\\) differ, the first at offset 4660 \\(0x1234\\) of the file\\n");
     row("verify-fpga: header names another length", {"--camera=timings=none,flash=@flash-shortheader.bin"},
-        {"camera", "verify-fpga", "@fpga.bit"}, 1, "", "names a bitstream of 10000 bytes, not 10001");
+        {"camera", "verify-fpga", "@fpga.bit"}, 6, "", "names a bitstream of 10000 bytes, not 10001");
     row("verify-fpga: read-back fails", {camFlash + ",stall=d1"}, {"camera", "verify-fpga", "@fpga.bit"}, 1,
         "", "reading the FPGA header record at 0x41000 failed");
 
@@ -397,15 +451,43 @@ void TestCli::commands_data()
         {"wheel", "write", "--yes", "--wait", "1", "@ZW_firmware_v3.2.0.hex"}, 1, "",
         "No bootloader appeared within 1 s");
     row("wheel write: version rule", {wheel}, {"wheel", "write", "--yes", "@ZW_firmware_v2.0.0.hex"}, 4, "",
-        "NOT compatibilty!.*v3\\.x");
+        "holds firmware 2\\.0\\.0, but the wheel runs 3\\.1\\.2: only a version 3\\.x suits it");
+    // Versions are numbers: 30 is not 3, 13 is not 1, 3.2 is 3.2.0.
+    row("wheel write: major 30 on a wheel at 3", {wheel},
+        {"wheel", "write", "--yes", "@ZW_firmware_v30.0.hex"}, 4, "",
+        "holds firmware 30\\.0, but the wheel runs 3\\.1\\.2");
+    row("wheel write: a wheel at 13 takes 13.x", {"--wheel=fw=13.1.2"},
+        {"wheel", "write", "--yes", "@ZW_firmware_v1.3.0.hex"}, 4, "", "only a version 13\\.x suits it");
+    row("wheel write: 3.2 comes back as 3.2.0", {wheel}, {"wheel", "write", "--yes", "@ZW_firmware_v3.2.hex"},
+        0, "running firmware 3\\.2\\.0", "");
+    row("wheel write: same version", {"--wheel=fw=3.2.0"},
+        {"wheel", "write", "--yes", "@ZW_firmware_v3.2.hex"}, 4, "",
+        "runs 3\\.2\\.0 already.*--allow-reinstall");
+    row("wheel write: same version allowed", {"--wheel=fw=3.2.0,new-fw=3.2.0,bootloader-ms=50,return-ms=50"},
+        {"wheel", "write", "--yes", "--allow-reinstall", "@ZW_firmware_v3.2.0.hex"}, 0,
+        "Write FW Successful!", "");
+    row("wheel write: older version", {"--wheel=fw=3.10.0"},
+        {"wheel", "write", "--yes", "@ZW_firmware_v3.2.0.hex"}, 4, "",
+        "holds 3\\.2\\.0, older than the 3\\.10\\.0 the wheel runs \\(--allow-older");
+    row("wheel write: dry run", {wheel}, {"wheel", "write", "--dry-run", "@ZW_firmware_v3.2.0.hex"}, 0,
+        "^Dry run: .* would be written to filter wheel \\d+ \\(serial \\w+, firmware 3\\.1\\.2\\)", "");
+    row("wheel write: verbose", {wheel}, {"wheel", "write", "--verbose", "--yes", "@ZW_firmware_v3.2.0.hex"},
+        0, "", "(?s)wheel library QVRBacktoBootload\\(\\d+\\) = 0\\n.*wheel bootloader command 00 7e 5a 20");
+    // The file is checked first, and its faults are told in plain words.
     row("wheel write: HEX error", {wheel}, {"wheel", "write", "--yes", "@ZW_bad_v3.2.0.hex"}, 4, "",
-        "PARSE_CHECKSUM_ERROR!!! Code: 2");
+        "ZW_bad_v3\\.2\\.0\\.hex, line 2: checksum 0x[0-9A-F]{2}, but the record's bytes give 0x[0-9A-F]{2}");
+    row("wheel write: HEX error, no wheel", {cam}, {"wheel", "write", "--yes", "@ZW_bad_v3.2.0.hex"}, 4, "",
+        "line 2: checksum");
+    row("wheel write: empty file", {wheel}, {"wheel", "write", "--yes", "@ZW_empty_v3.2.0.hex"}, 4, "",
+        "ZW_empty_v3\\.2\\.0\\.hex is empty");
+    row("wheel write: no version in the name", {wheel}, {"wheel", "write", "--yes", "@ZW_firmware.hex"}, 4,
+        "", "the file name \"ZW_firmware\\.hex\" carries no version");
     row("wheel write: image too large", {wheel}, {"wheel", "write", "--yes", "@ZW_big_v3.2.0.hex"}, 4, "",
         "the firmware image has 46049 bytes, the wheel takes at most 46048 bytes");
     row("wheel write: records leave a gap", {wheel}, {"wheel", "write", "--yes", "@ZW_gap_v3.2.0.hex"}, 4, "",
         "line 3 of the firmware file\\(\\*\\.hex\\) holds data for address 0x08005010, expected 0x08004010");
     row("wheel write: missing file", {wheel}, {"wheel", "write", "--yes", "@ZW_none_v3.2.0.hex"}, 4, "",
-        "is not exist");
+        "no such file");
     row("wheel write: bootloader refused", {wheel + ",fail=bootloader"},
         {"wheel", "write", "--yes", "@ZW_firmware_v3.2.0.hex"}, 1, "",
         "Failed to back to boolloader, Code: ");
@@ -413,24 +495,7 @@ void TestCli::commands_data()
         "pass --yes");
 
     // The rows are independent: run them a few at a time now, each row then checks its run.
-    results.clear();
-    std::vector<std::pair<QString, Started>> running;
-    for (size_t next = 0; next < jobs.size() || !running.empty();) {
-        while (running.size() < ParallelRuns && next < jobs.size()) {
-            running.emplace_back(jobs[next].name,
-                                 start(jobs[next].devices, jobs[next].args, jobs[next].dump));
-            ++next;
-        }
-        for (auto it = running.begin(); it != running.end();) {
-            if (it->second.process->waitForFinished(10) ||
-                it->second.process->state() == QProcess::NotRunning || it->second.clock.elapsed() > 60000) {
-                results[it->first] = finish(it->second);
-                it = running.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
+    runAll(jobs);
 }
 
 void TestCli::commands()
@@ -466,31 +531,87 @@ void TestCli::commands()
     }
 }
 
-// Every subcommand answers --help with its usage and the exit codes.
+// Every subcommand answers --help (and "help COMMAND") with its usage, its options and the exit codes;
+// the program's help tells how devices are counted and matched.
 void TestCli::help_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("usage");
-    for (const char* c :
-         {"list", "camera info", "camera write-fw", "camera write-fpga", "camera backup", "camera verify-fw",
-          "camera verify-fpga", "camera reset", "wheel info", "wheel goto", "wheel write"})
-        QTest::newRow(c) << (QString::fromLatin1(c).split(QLatin1Char(' ')) << QStringLiteral("--help"))
-                         << QStringLiteral("Usage: flashwick-cli %1 [options]").arg(QLatin1String(c));
+    QTest::addColumn<QString>("contains");
+    for (const CliText::Section* c : CliText::all(QStringLiteral("command"))) {
+        const QString options = c->value(QStringLiteral("options")).section(QLatin1Char(' '), 0, 0);
+        QTest::newRow(qPrintable(c->name))
+            << (c->name.split(QLatin1Char(' ')) << QStringLiteral("--help"))
+            << QStringLiteral("Usage: flashwick-cli %1 [options]").arg(c->name)
+            << (options.isEmpty() ? QStringLiteral("--json") : QStringLiteral("--") + options);
+        QTest::newRow(qPrintable(QStringLiteral("help ") + c->name))
+            << (QStringList{QStringLiteral("help")} + c->name.split(QLatin1Char(' ')))
+            << QStringLiteral("Usage: flashwick-cli %1 [options]").arg(c->name)
+            << QStringLiteral("6    verify found");
+    }
     QTest::newRow("top") << QStringList{QStringLiteral("--help")}
-                         << QStringLiteral("Usage: flashwick-cli COMMAND");
+                         << QStringLiteral("Usage: flashwick-cli COMMAND")
+                         << QStringLiteral("Camera indices count from 0 and wheel slots from 1");
 }
 
 void TestCli::help()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, usage);
+    QFETCH(QString, contains);
     QProcess p;
     p.start(binDir + QStringLiteral("/flashwick-cli"), args);
     QVERIFY(p.waitForFinished(10000));
     const QString text = QString::fromLocal8Bit(p.readAllStandardOutput());
     QCOMPARE(p.exitCode(), 0);
     QVERIFY2(text.startsWith(usage), qPrintable(text));
-    QVERIFY2(text.contains(QLatin1String("130  interrupted")), qPrintable(text));
+    QVERIFY2(text.contains(QLatin1String("130  interrupted")) && text.contains(contains), qPrintable(text));
+}
+
+// The man page and the completion are made from the program's own texts by the build, which reads
+// them on its own: every command, option, exit code and event the program knows is in both, and
+// the page renders without a warning.
+void TestCli::manPageAndCompletion()
+{
+    QFile manFile(QStringLiteral(CLI_MAN_PAGE)), completionFile(QStringLiteral(CLI_COMPLETION));
+    QVERIFY(manFile.open(QIODevice::ReadOnly) && completionFile.open(QIODevice::ReadOnly));
+    const QString man = QString::fromUtf8(manFile.readAll());
+    const QString completion = QString::fromUtf8(completionFile.readAll());
+    auto roff = [](QString text) { return text.replace(QLatin1Char('-'), QLatin1String("\\-")); };
+    for (const CliText::Section* c : CliText::all(QStringLiteral("command"))) {
+        QVERIFY2(man.contains(QStringLiteral(".TP\n\\fB%1\\fR").arg(roff(c->name))), qPrintable(c->name));
+        QStringList words;
+        for (const QString& o :
+             c->value(QStringLiteral("options")).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            QVERIFY2(man.contains(roff(QStringLiteral("\\fB--%1\\fR").arg(o))), qPrintable(o));
+            const CliText::Section* option = CliText::find(QStringLiteral("option"), o);
+            QVERIFY2(option, qPrintable(o));
+            if (!option->value(QStringLiteral("short")).isEmpty())
+                words << QLatin1Char('-') + option->value(QStringLiteral("short"));
+            words << QStringLiteral("--") + o;
+        }
+        QVERIFY2(completion.contains(
+                     QStringLiteral("\"%1\") opts=\"%2\"").arg(c->name, words.join(QLatin1Char(' ')))),
+                 qPrintable(c->name));
+    }
+    for (const CliText::Section* e : CliText::all(QStringLiteral("exit")))
+        QVERIFY2(man.contains(QStringLiteral(".TP\n.B %1\n%2")
+                                  .arg(e->name, roff(e->text()).section(QLatin1Char(' '), 0, 2))),
+                 qPrintable(e->name));
+    for (const QString& kind : {QStringLiteral("event"), QStringLiteral("object")})
+        for (const CliText::Section* e : CliText::all(kind))
+            for (const CliText::Field& f : CliText::fields(*e))
+                QVERIFY2(man.contains(QStringLiteral(".TP\n\\fB%1\\fR (").arg(f.name)),
+                         qPrintable(e->name + ' ' + f.name));
+    const QString groff = QStandardPaths::findExecutable(QStringLiteral("groff"));
+    if (groff.isEmpty())
+        QSKIP("groff is not installed: the page was not rendered");
+    QProcess render;
+    render.start(groff, {QStringLiteral("-man"), QStringLiteral("-ww"), QStringLiteral("-z"),
+                         QStringLiteral(CLI_MAN_PAGE)});
+    QVERIFY(render.waitForFinished(30000));
+    QCOMPARE(render.exitCode(), 0);
+    QCOMPARE(render.readAllStandardError(), QByteArray());
 }
 
 // write-fpga then backup in one session: the saved bitstream is the written file, byte for byte;
@@ -520,7 +641,9 @@ void TestCli::backupRestoresWhatWasWritten()
         const Run bad = run({QStringLiteral("--camera=timings=none,flash=@%1").arg(QLatin1String(flash))},
                             {QStringLiteral("camera"), QStringLiteral("backup"), QStringLiteral("--fpga"),
                              QLatin1Char('@') + out});
-        QVERIFY2(bad.exitCode == 0 && bad.err.contains("saving the whole FPGA area"), describe(bad));
+        QVERIFY2(bad.exitCode == 0 && bad.err.contains("saving the whole FPGA area") &&
+                     bad.out.contains("write-fpga cannot write") && bad.out.contains("back as it is"),
+                 describe(bad));
         QFile whole(path(out)), image(path(QLatin1String(flash)));
         QVERIFY(whole.open(QIODevice::ReadOnly) && image.open(QIODevice::ReadOnly));
         QByteArray area = image.readAll().mid(int(FpgaStart));
@@ -537,7 +660,11 @@ void TestCli::backupSurvivesFailedWrite()
                       {QStringLiteral("camera"), QStringLiteral("write-fw"), QStringLiteral("--yes"),
                        QStringLiteral("--backup"), QStringLiteral("@saved.img"), QStringLiteral("@fw.img")},
                       true);
-    QVERIFY2(r.exitCode == 1 && r.err.contains("Writing FW Failed!"), describe(r));
+    QVERIFY2(r.exitCode == 1 && r.err.contains("Writing FW Failed!") &&
+                 r.err.contains(QStringLiteral("or write back the backup %1")
+                                    .arg(path(QStringLiteral("saved.img")))
+                                    .toLocal8Bit()),
+             describe(r));
     QVERIFY2(r.flash.left(oldFirmware.size()) != oldFirmware, "the write did not erase the area");
     QFile saved(path(QStringLiteral("saved.img")));
     QVERIFY(saved.open(QIODevice::ReadOnly));
@@ -581,84 +708,224 @@ void TestCli::secondWriterRefused()
                        "(open in: flashwick-cli, pid %1)\n")
             .arg(m.captured(1));
     QVERIFY2(r.err.endsWith(refusal.toLocal8Bit()), describe(r));
-    QVERIFY2(!r.err.contains("re-connnect"), describe(r)); // nothing was written: no re-plug asked for
+    // Nothing was written: neither a re-plug nor another write asked for.
+    QVERIFY2(!r.out.contains("Unplug") && !r.err.contains("write again"), describe(r));
     QFile largest(path(QStringLiteral("largest.img")));
     QVERIFY(largest.open(QIODevice::ReadOnly));
     QCOMPARE(r.flash.left(int(FirmwareLimit)), largest.readAll());
 }
 
-// --json: every stdout line is one JSON object; progress rises to 100; the result comes last.
-void TestCli::jsonEvents()
+namespace {
+
+QString checkFields(const QJsonObject& object, const QList<CliText::Field>& fields, const QStringList& also);
+
+// Whether `value` has `type`, as the command line's schema writes types.
+bool hasType(const QJsonValue& value, const QString& type)
 {
-    const Run r = run({QStringLiteral("--camera=timings=none")},
-                      {QStringLiteral("camera"), QStringLiteral("write-fw"), QStringLiteral("--yes"),
-                       QStringLiteral("--json"), QStringLiteral("@fw.img")});
-    QVERIFY2(r.exitCode == 0, describe(r));
-    const QList<QByteArray> lines = r.out.trimmed().split('\n');
-    int lastPercent = -1;
-    QStringList kinds;
-    for (const QByteArray& line : lines) {
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-        QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), line.constData());
-        const QJsonObject e = doc.object();
-        kinds << e.value(QStringLiteral("event")).toString();
-        if (kinds.last() == QLatin1String("progress")) {
-            const int percent = e.value(QStringLiteral("percent")).toInt();
-            QVERIFY2(percent >= lastPercent, line.constData());
-            lastPercent = percent;
+    for (const QString& t : type.split(QLatin1Char('|'))) {
+        if (t == QLatin1String("string") ? value.isString()
+            : t == QLatin1String("integer")
+                ? value.isDouble() && value.toDouble() == double(qint64(value.toDouble()))
+            : t == QLatin1String("number")    ? value.isDouble()
+            : t == QLatin1String("boolean")   ? value.isBool()
+            : t == QLatin1String("null")      ? value.isNull()
+            : t.startsWith(QLatin1Char('\'')) ? value.isString() && value.toString() == t.mid(1, t.size() - 2)
+            : t.startsWith(QLatin1String("array:"))
+                ? value.isArray() && std::all_of(value.toArray().begin(), value.toArray().end(),
+                                                 [&](const QJsonValue& v) { return hasType(v, t.mid(6)); })
+                : value.isObject() && CliText::find(QStringLiteral("object"), t) &&
+                      checkFields(value.toObject(),
+                                  CliText::fields(*CliText::find(QStringLiteral("object"), t)), {})
+                          .isEmpty())
+            return true;
+    }
+    return false;
+}
+
+// Empty when `object` has every field that is not optional, each of its type, and no other field
+// than those and `also`; otherwise what is wrong.
+QString checkFields(const QJsonObject& object, const QList<CliText::Field>& fields, const QStringList& also)
+{
+    QStringList known = also;
+    for (const CliText::Field& f : fields) {
+        known << f.name;
+        if (!object.contains(f.name)) {
+            if (!f.optional)
+                return QStringLiteral("\"%1\" is missing").arg(f.name);
+        } else if (!hasType(object.value(f.name), f.type)) {
+            return QStringLiteral("\"%1\" is not %2").arg(f.name, f.type);
         }
     }
-    QCOMPARE(lastPercent, 100);
-    QCOMPARE(kinds.last(), QStringLiteral("result"));
-    const QJsonObject result = QJsonDocument::fromJson(lines.last()).object();
-    QCOMPARE(result.value(QStringLiteral("exit")).toInt(), 0);
-    QCOMPARE(result.value(QStringLiteral("bytes")).toInt(), firmware.size());
-    QVERIFY(kinds.contains(QStringLiteral("log")));
-
-    const Run list =
-        run({QStringLiteral("--camera=timings=none,serial=QVC00000000000000042"), QStringLiteral("--wheel")},
-            {QStringLiteral("list"), QStringLiteral("--json")});
-    QVERIFY2(list.exitCode == 0, describe(list));
-    const QJsonObject devices = QJsonDocument::fromJson(list.out.split('\n').first()).object();
-    QCOMPARE(devices.value(QStringLiteral("event")).toString(), QStringLiteral("devices"));
-    const QJsonObject camera = devices.value(QStringLiteral("cameras")).toArray().at(0).toObject();
-    QCOMPARE(camera.value(QStringLiteral("serial")).toString(), QStringLiteral("QVC00000000000000042"));
-    QCOMPARE(camera.value(QStringLiteral("firmware")).toString(), QStringLiteral("V1.2.3"));
-    QCOMPARE(devices.value(QStringLiteral("wheels"))
-                 .toArray()
-                 .at(0)
-                 .toObject()
-                 .value(QStringLiteral("slots"))
-                 .toInt(),
-             7);
+    for (const QString& key : object.keys())
+        if (!known.contains(key))
+            return QStringLiteral("\"%1\" is not in the schema").arg(key);
+    return QString();
 }
 
-// Without a terminal the progress is one line at every 10 %, ten in all.
+} // namespace
+
+// --json, for every subcommand, its successes and failures: every stdout line is an event of the
+// documented schema, with its fields and types and no other; the result comes last with the exit
+// code, after an error event when it failed; progress only rises.
+void TestCli::jsonSchema_data()
+{
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    const QString cam = QStringLiteral("--camera=timings=none");
+    const QString wheel =
+        QStringLiteral("--wheel=fw=3.1.2,new-fw=3.2.0,bootloader-ms=50,return-ms=50,slot-ms=10");
+    std::vector<Job> jobs;
+    auto row = [&](const char* name, const QStringList& devices, const QStringList& args, int code,
+                   const char* out = "") {
+        QTest::newRow(name) << code << QString::fromUtf8(out);
+        jobs.push_back({QString::fromUtf8(name), devices, QStringList{"--json"} + args, false});
+    };
+    row("list", {cam + ",serial=QVC00000000000000042", wheel, "--wheel-bootloader"}, {"list"}, 0,
+        "\"firmware\":\"1\\.2\\.3\"(.|\\n)*\"firmware\":\"3\\.1\\.2\"");
+    row("list: no wheel library", {cam},
+        {"env", "FLASHWICK_DEVIZUVEZ=@none.so", "flashwick-cli", "--json", "list"}, 0,
+        "\"wheelLibraryProblem\"");
+    row("camera info", {cam}, {"camera", "info"}, 0, "\"event\":\"camera\"");
+    row("camera info: a request unanswered", {cam + ",stall=a2"}, {"camera", "info"}, 1, "\"firmware\":null");
+    row("camera info: no camera", {wheel}, {"camera", "info"}, 3);
+    row("camera reset", {cam}, {"camera", "reset"}, 0);
+    row("write-fw", {cam}, {"camera", "write-fw", "--yes", "@fw.img"}, 0,
+        "\"areaState\":\"written\"(.|\\n)*\"writtenBytes\":9004\\}");
+    row("write-fw: refused", {cam}, {"camera", "write-fw", "--yes", "@nocy.img"}, 4,
+        "\"areaState\":\"unchanged\"(.|\\n)*\"writtenBytes\":0\\}");
+    row("write-fw: fails after the erase", {cam + ",stall=d0"}, {"camera", "write-fw", "--yes", "@fw.img"}, 1,
+        "\"areaState\":\"erased\"");
+    row("write-fw: dry run", {cam}, {"camera", "write-fw", "--dry-run", "--backup", "@dry.img", "@fw.img"}, 0,
+        "\"backupFile\"(.|\\n)*\"dryRun\":true");
+    row("write-fpga with a backup", {cam},
+        {"camera", "write-fpga", "--yes", "--backup", "@json-back.bit", "@fpga.bit"}, 0);
+    row("backup: whole FPGA area", {"--camera=timings=none,flash=@flash-badheader.bin"},
+        {"camera", "backup", "--fw", "@json.img", "--fpga", "@json.bit"}, 0, "\"fpgaWritable\":false");
+    row("verify-fw: differs", {"--camera=timings=none,flash=@flash.bin"},
+        {"camera", "verify-fw", "@fw-changed.img"}, 6);
+    row("verify-fpga", {"--camera=timings=none,flash=@flash.bin"}, {"camera", "verify-fpga", "@fpga.bit"}, 0);
+    row("wheel info", {wheel}, {"wheel", "info"}, 0, "\"event\":\"wheel\"");
+    row("wheel goto", {wheel}, {"wheel", "goto", "2"}, 0);
+    row("wheel write", {wheel}, {"wheel", "write", "--yes", "@ZW_firmware_v3.2.0.hex"}, 0,
+        "\"firmwareAfter\":\"3\\.2\\.0\"");
+    row("wheel write: refused", {wheel}, {"wheel", "write", "--yes", "@ZW_bad_v3.2.0.hex"}, 4);
+    row("wheel write: does not come back", {"--wheel=fw=3.1.2,bootloader-ms=50,return-ms=never"},
+        {"wheel", "write", "--yes", "--wait", "1", "@ZW_firmware_v3.2.0.hex"}, 5, "\"firmwareAfter\":null");
+    row("unknown command, --json first", {}, {"frob"}, 2);
+    row("unknown action, --json between", {}, {"camera", "frob"}, 2);
+    row("usage error", {}, {"wheel", "goto", "0"}, 2);
+    row("version", {}, {"--version"}, 0, "flashwick-cli 1\\.2\\.0");
+    // "--json" given first in the row; "env" rows bring their own.
+    for (Job& j : jobs)
+        if (j.args.value(1) == QLatin1String("env"))
+            j.args.removeFirst();
+    runAll(jobs);
+}
+
+void TestCli::jsonSchema()
+{
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    const Run r = results.value(QString::fromUtf8(QTest::currentDataTag()));
+    QVERIFY2(r.exitCode == exitCode, describe(r));
+    QVERIFY2(QRegularExpression(out).match(QString::fromUtf8(r.out)).hasMatch(), describe(r));
+    const QList<QByteArray> lines = r.out.trimmed().split('\n');
+    QString lastKind, operation;
+    int lastPercent = -1;
+    for (int i = 0; i < lines.size(); ++i) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(lines.at(i), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), lines.at(i).constData());
+        const QJsonObject e = doc.object();
+        const QString kind = e.value(QStringLiteral("event")).toString();
+        const CliText::Section* event = CliText::find(QStringLiteral("event"), kind);
+        QVERIFY2(event, lines.at(i).constData());
+        QCOMPARE(e.value(QStringLiteral("schema")).toInt(-1), 1);
+        const QString problem = checkFields(e, CliText::fields(*event), {"event", "schema"});
+        QVERIFY2(problem.isEmpty(),
+                 qPrintable(problem + QStringLiteral(": ") + QString::fromUtf8(lines.at(i))));
+        if (kind == QLatin1String("progress")) {
+            if (e.value(QStringLiteral("operation")).toString() != operation)
+                lastPercent = -1;
+            operation = e.value(QStringLiteral("operation")).toString();
+            QVERIFY2(e.value(QStringLiteral("percent")).toInt() >= lastPercent, lines.at(i).constData());
+            lastPercent = e.value(QStringLiteral("percent")).toInt();
+        }
+        if (i == lines.size() - 1) {
+            QCOMPARE(kind, QStringLiteral("result"));
+            QCOMPARE(e.value(QStringLiteral("exit")).toInt(), exitCode);
+            QCOMPARE(lastKind == QLatin1String("error"), exitCode != 0);
+        } else {
+            QVERIFY2(kind != QLatin1String("result"), describe(r));
+        }
+        lastKind = kind;
+    }
+}
+
+// Without a terminal: a line each time a further 10 % is passed, telling the phase and the
+// progress as it is at that moment, in order with the steps around it. The camera's four erase blocks
+// move the progress to 12, 25, 37 and 50; a written chunk of 4096 bytes moves it by 50/64.
+void TestCli::progressLinesWithoutTerminal_data()
+{
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("steps"); // "line>=percent": the progress shown before that line
+
+    QTest::newRow("camera") << QStringList{QStringLiteral("--camera=timings=none,erase-ms=150")}
+                            << QStringList{QStringLiteral("camera"), QStringLiteral("write-fw"),
+                                           QStringLiteral("--yes"), QStringLiteral("@largest.img")}
+                            << QStringList();
+    QTest::newRow("wheel") << QStringList{QStringLiteral(
+                                  "--wheel=fw=3.1.2,new-fw=3.2.0,bootloader-ms=50,return-ms=50")}
+                           << QStringList{QStringLiteral("wheel"), QStringLiteral("write"),
+                                          QStringLiteral("--yes"), QStringLiteral("@ZW_firmware_v3.2.0.hex")}
+                           << QStringList{QStringLiteral("Erase Flash OK!>=30"),
+                                          QStringLiteral("Write Flash OK!>=90"),
+                                          QStringLiteral("Run Program OK!>=100")};
+}
+
 void TestCli::progressLinesWithoutTerminal()
 {
-    const Run r = run({QStringLiteral("--camera=timings=none")},
-                      {QStringLiteral("camera"), QStringLiteral("write-fw"), QStringLiteral("--yes"),
-                       QStringLiteral("@largest.img")});
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, steps);
+    const Run r = run(devices, args);
     QVERIFY2(r.exitCode == 0, describe(r));
-    QStringList steps;
-    const QRegularExpression line(QStringLiteral("^write-fw: (\\d+) % \\((\\d+) of 262144 bytes"),
-                                  QRegularExpression::MultilineOption);
-    auto it = line.globalMatch(QString::fromLocal8Bit(r.err));
-    qint64 lastBytes = -1;
-    while (it.hasNext()) {
-        const QRegularExpressionMatch m = it.next();
-        steps << m.captured(1);
-        QVERIFY(m.captured(2).toLongLong() >= lastBytes);
-        lastBytes = m.captured(2).toLongLong();
-    }
-    QCOMPARE(steps.join(QLatin1Char(' ')), QStringLiteral("10 20 30 40 50 60 70 80 90 100"));
-    QCOMPARE(lastBytes, qint64(FirmwareLimit));
     QVERIFY2(!r.err.contains('\r'), "a bar without a terminal");
+    const QRegularExpression progress(QStringLiteral(
+        "^(write-fw|wheel-write): (erase|write \\+ verify|write|run) (\\d+) % \\((\\d+) of (\\d+) bytes"));
+    int shown = -1, lines = 0;
+    qint64 lastBytes = -1, total = 0;
+    for (const QString& line : QString::fromLocal8Bit(r.err).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch m = progress.match(line);
+        if (m.hasMatch()) {
+            const int percent = m.captured(3).toInt();
+            const qint64 bytes = m.captured(4).toLongLong();
+            total = m.captured(5).toLongLong();
+            QVERIFY2(percent / 10 > shown / 10 || shown < 0, qPrintable(line)); // one line per 10 % band
+            QVERIFY2(percent >= 10 && bytes >= lastBytes, qPrintable(line));
+            if (m.captured(1) == QLatin1String("write-fw")) {
+                if (m.captured(2) == QLatin1String("erase"))
+                    QVERIFY2(bytes == 0 && QList<int>({12, 25, 37}).contains(percent), qPrintable(line));
+                else
+                    QVERIFY2(qAbs(percent - (50 + bytes * 50 / total)) <= 2, qPrintable(line));
+            }
+            shown = percent;
+            lastBytes = bytes;
+            ++lines;
+        }
+        for (const QString& step : steps)
+            if (line == step.section(QLatin1String(">="), 0, 0))
+                QVERIFY2(shown >= step.section(QLatin1String(">="), 1).toInt(),
+                         qPrintable(step + " " + r.err));
+    }
+    QCOMPARE(shown, 100);
+    QCOMPARE(lastBytes, total);
+    QVERIFY(lines >= 3);
 }
 
-// Ctrl-C once a write has begun (the chunks are written; the wheel has left its firmware):
-// announced, the write finishes, its result stands.
+// Ctrl-C once a write has begun (the erase or the chunks are under way; the wheel has left its
+// firmware): announced, the write finishes, its result stands.
 void TestCli::interruptDuringWrite_data()
 {
     QTest::addColumn<QStringList>("devices");
@@ -671,6 +938,12 @@ void TestCli::interruptDuringWrite_data()
                                            QStringLiteral("--yes"), QStringLiteral("--json"),
                                            QStringLiteral("@largest.img")}
                             << QStringLiteral("\"percent\":[6-9]\\d,") << QStringLiteral("@largest.img");
+    // The emulator waits for its command, however long the write takes after the interrupt.
+    QTest::newRow("camera, 7 s after the interrupt")
+        << QStringList{QStringLiteral("--camera=timings=none,erase-ms=2000")}
+        << QStringList{QStringLiteral("camera"), QStringLiteral("write-fw"), QStringLiteral("--yes"),
+                       QStringLiteral("--json"), QStringLiteral("@largest.img")}
+        << QStringLiteral("\"percent\":12,") << QStringLiteral("@largest.img");
     QTest::newRow("wheel") << QStringList{QStringLiteral(
                                   "--wheel=fw=3.1.2,new-fw=3.2.0,bootloader-ms=300,return-ms=50")}
                            << QStringList{QStringLiteral("wheel"), QStringLiteral("write"),
@@ -709,35 +982,55 @@ void TestCli::interruptDuringWrite()
     }
 }
 
-// On a terminal: the question, the answer typed (or Ctrl-C), and the progress bar.
+// On a terminal of some width: the question, the answer typed (or Ctrl-C), and the progress bar,
+// which never is wider than the terminal (so "\r\e[K" always clears all of it), also after the
+// terminal was made narrower during the write.
 void TestCli::terminal_data()
 {
     QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<bool>("written");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("narrowed"); // columns after the first bar, 0: unchanged
+    QTest::addColumn<QString>("lastBar");
 
-    QTest::newRow("firmware, y") << "write-fw" << QByteArray("y\n") << 0 << true;
-    QTest::newRow("firmware, n") << "write-fw" << QByteArray("n\n") << 130 << false;
-    QTest::newRow("firmware, Ctrl-C at the question") << "write-fw" << QByteArray("\x03") << 130 << false;
-    QTest::newRow("FPGA, y is not enough") << "write-fpga" << QByteArray("y\n") << 130 << false;
-    QTest::newRow("FPGA, yes") << "write-fpga" << QByteArray("yes\n") << 0 << true;
+    const QString full = QStringLiteral(
+        "write \\+ verify \\[#+\\] 100 %  [\\d.]+ KiB / [\\d.]+ KiB  \\d+:\\d\\d elapsed  0:00 left$");
+    QTest::newRow("firmware, y") << "write-fw"
+                                 << "@fw.img" << QByteArray("y\n") << 0 << true << 80 << 0
+                                 << "write \\+ verify \\[#+\\] 100 %  [\\d.]+ KiB / [\\d.]+ KiB  0:00 left$";
+    QTest::newRow("firmware, n") << "write-fw"
+                                 << "@fw.img" << QByteArray("n\n") << 130 << false << 80 << 0 << "";
+    QTest::newRow("firmware, Ctrl-C at the question")
+        << "write-fw"
+        << "@fw.img" << QByteArray("\x03") << 130 << false << 80 << 0 << "";
+    QTest::newRow("FPGA, y is not enough")
+        << "write-fpga"
+        << "@fpga.bit" << QByteArray("y\n") << 130 << false << 80 << 0 << "";
+    QTest::newRow("FPGA, yes") << "write-fpga"
+                               << "@fpga.bit" << QByteArray("yes\n") << 0 << true << 120 << 0 << full;
+    QTest::newRow("firmware, 120 columns, then 50") << "write-fw"
+                                                    << "@largest.img" << QByteArray("y\n") << 0 << true << 120
+                                                    << 50 << "write \\+ verify \\[#+\\] 100 %$";
 }
 
 void TestCli::terminal()
 {
     QFETCH(QString, command);
+    QFETCH(QString, file);
     QFETCH(QByteArray, answer);
     QFETCH(int, exitCode);
     QFETCH(bool, written);
+    QFETCH(int, columns);
+    QFETCH(int, narrowed);
+    QFETCH(QString, lastBar);
 
     const bool fpga = command == QLatin1String("write-fpga");
     QString dump;
-    const QStringList args =
-        emulatorArguments({QStringLiteral("--camera=timings=none")},
-                          cliCommand({QStringLiteral("camera"), command,
-                                      fpga ? QStringLiteral("@fpga.bit") : QStringLiteral("@fw.img")}),
-                          &dump);
+    const QStringList args = emulatorArguments({QStringLiteral("--camera=timings=none")},
+                                               cliCommand({QStringLiteral("camera"), command, file}), &dump);
     std::vector<QByteArray> storage{QFile::encodeName(binDir + QStringLiteral("/flashwick-emulator"))};
     for (const QString& a : args)
         storage.push_back(a.toLocal8Bit());
@@ -748,7 +1041,10 @@ void TestCli::terminal()
     const QByteArray preload = QByteArray("FLASHWICK_DEVIZUVEZ=") + DEVIZUVEZ_LIBRARY;
 
     int master = -1;
-    const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+    winsize size = {};
+    size.ws_row = 24;
+    size.ws_col = ushort(columns);
+    const pid_t child = forkpty(&master, nullptr, nullptr, &size);
     QVERIFY(child >= 0);
     if (child == 0) {
         putenv(const_cast<char*>(preload.constData()));
@@ -757,6 +1053,7 @@ void TestCli::terminal()
     }
     QByteArray seen;
     bool answered = false;
+    int narrowedAt = -1; // where the output stood when the terminal was made narrower
     QElapsedTimer clock;
     clock.start();
     for (;;) {
@@ -772,6 +1069,11 @@ void TestCli::terminal()
             QCOMPARE(write(master, answer.constData(), size_t(answer.size())), ssize_t(answer.size()));
             answered = true;
         }
+        if (narrowed && narrowedAt < 0 && seen.contains("\r\x1b[K")) {
+            size.ws_col = ushort(narrowed);
+            QCOMPARE(ioctl(master, TIOCSWINSZ, &size), 0);
+            narrowedAt = seen.size();
+        }
         if (clock.elapsed() > 60000) {
             kill(child, SIGKILL);
             break;
@@ -782,20 +1084,36 @@ void TestCli::terminal()
     close(master);
     QVERIFY2(answered, seen.constData());
     QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == exitCode, seen.constData());
-    const QByteArray file = fpga ? bitstream : firmware;
+    QFile source(expand({file}).first());
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray content = source.readAll();
     const QByteArray flash = readDump(dump);
     const int at = fpga ? int(FpgaStart + FpgaFront) : 0;
-    QCOMPARE(flash.mid(at, file.size()) == file, written);
-    if (!written)
+    QCOMPARE(flash.mid(at, content.size()) == content, written);
+    if (!written) {
         QCOMPARE(flash, QByteArray(int(FlashEnd), char(0xFF)));
-    else // the bar: percent, bytes, elapsed and time left, redrawn in place
-        QVERIFY2(QRegularExpression(
-                     QStringLiteral("\\r\\x1b\\[K%1 \\[#+\\] 100 %  [\\d.]+ KiB / [\\d.]+ KiB  \\d+:\\d\\d "
-                                    "elapsed  0:00 left")
-                         .arg(command))
-                     .match(QString::fromLocal8Bit(seen))
-                     .hasMatch(),
-                 seen.constData());
+        return;
+    }
+    // Every drawing of the bar, each after "\r\e[K": narrower than the terminal; after it was made
+    // narrower, all but the one that may have been under way then.
+    const QByteArray clear = "\r\x1b[K";
+    QStringList bars;
+    int afterNarrowing = 0;
+    for (int i = seen.indexOf(clear); i >= 0; i = seen.indexOf(clear, i + 1)) {
+        QByteArray bar = seen.mid(i + clear.size());
+        bar.truncate(qMin(bar.indexOf('\r') < 0 ? bar.size() : bar.indexOf('\r'),
+                          bar.indexOf('\n') < 0 ? bar.size() : bar.indexOf('\n')));
+        if (!bar.startsWith(command.toLatin1() + ' ')) // a log line after a cleared bar
+            continue;
+        const bool narrow = narrowedAt >= 0 && i >= narrowedAt && afterNarrowing++ > 0;
+        QVERIFY2(bar.size() < (narrow ? narrowed : columns), bar.constData());
+        bars << QString::fromLocal8Bit(bar);
+    }
+    QVERIFY2(!narrowed || afterNarrowing > 2, seen.constData());
+    QVERIFY2(
+        !bars.isEmpty() &&
+            QRegularExpression(QStringLiteral("^%1 %2").arg(command, lastBar)).match(bars.last()).hasMatch(),
+        seen.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCli)
