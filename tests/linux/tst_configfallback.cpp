@@ -138,9 +138,9 @@ void TestConfigFallback::fallsBackWithoutWritingBeside_data()
     locked.write("[General]\nTheme=Dark\n");
     locked.close();
     setMode(lockedFileDir + fileName, 0444);
-    if (unprivileged::isRoot()) {
-        ::chown(QFile::encodeName(lockedFileDir).constData(), unprivileged::NobodyId, unprivileged::NobodyId);
-    }
+    if (unprivileged::isRoot())
+        QVERIFY(::chown(QFile::encodeName(lockedFileDir).constData(), unprivileged::NobodyId,
+                        unprivileged::NobodyId) == 0);
     QTest::newRow("read-only file") << lockedFileDir << true;
 
     // Installed copies (the marker beside the program), run by a user who could write there (root,
