@@ -1090,6 +1090,46 @@ Check the connection and try again.</source>
         <source>ERROR: line %1 of the firmware file(*.hex) holds data for address 0x%2, expected 0x%3: its records must follow each other without gaps or overlaps!</source>
         <translation>错误：固件文件(*.hex)第 %1 行的数据地址为 0x%2，应为 0x%3：文件中的记录必须首尾相接，不能有间隙或重叠！</translation>
     </message>
+    <message>
+        <source>ERROR: Flashwick will close when the running write has finished, no new write is started!</source>
+        <translation>错误：Flashwick 将在正在进行的写入结束后关闭，不再开始新的写入！</translation>
+    </message>
+    <message>
+        <source>ERROR: the selected camera changed or left before the write began, nothing was written!</source>
+        <translation>错误：写入开始前所选相机已更换或已断开，未写入任何内容！</translation>
+    </message>
+    <message>
+        <source>Camera Changed</source>
+        <translation>相机已更换</translation>
+    </message>
+    <message>
+        <source>The selected camera changed or was unplugged before the write began.
+Nothing was written. Please check the camera and try again.</source>
+        <translation>写入开始前所选相机已更换或已拔出。
+未写入任何内容。请检查相机后重试。</translation>
+    </message>
+    <message>
+        <source>ERROR: the motor power is being set, please wait until it is saved!</source>
+        <translation>错误：正在设置电机功率，请等待保存完成！</translation>
+    </message>
+    <message>
+        <source>ERROR: %1 wheel bootloaders appeared, the selected wheel&apos;s cannot be told apart: please unplug the others!</source>
+        <translation>错误：出现了 %1 个滤镜轮引导程序，无法分辨哪一个属于所选滤镜轮：请拔下其他滤镜轮！</translation>
+    </message>
+    <message>
+        <source>ERROR: the selected wheel changed or left before the update began, nothing was sent to a wheel!</source>
+        <translation>错误：更新开始前所选滤镜轮已更换或已断开，未向任何滤镜轮发送内容！</translation>
+    </message>
+    <message>
+        <source>Wheel Changed</source>
+        <translation>滤镜轮已更换</translation>
+    </message>
+    <message>
+        <source>The selected wheel changed or was unplugged before the update began.
+Nothing was written. Please check the wheel and try again.</source>
+        <translation>更新开始前所选滤镜轮已更换或已拔出。
+未写入任何内容。请检查滤镜轮后重试。</translation>
+    </message>
 </context>
 <context>
     <name>NeedToKnowDialog</name>

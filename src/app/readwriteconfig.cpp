@@ -21,6 +21,19 @@ QString settingsKey(const QString& key)
     return key.startsWith(prefix) ? key.mid(prefix.size()) : key;
 }
 
+// The package and cmake --install put this file beside the programs. Settings of such an installed
+// copy live in each user's configuration location and are never written beside the program, also
+// not when root could write there; copies without it (a build tree, an unpacked folder) stay
+// portable.
+const QString installedMarker = QStringLiteral("installed-copy");
+
+// True when dir is the settings folder of an installed copy: its parent folder holds the marker.
+bool besideInstalledProgram(const QString& dir)
+{
+    return QFileInfo(QDir::cleanPath(dir + QLatin1String("/..")) + QLatin1Char('/') + installedMarker)
+        .isFile();
+}
+
 // True when the settings file can be written in dir: the folder exists or can be made, a new file
 // can be created there (QSettings writes through a lock file and a temporary file beside the
 // target), and an existing file can be opened for writing. Probing by creating files also holds
@@ -87,16 +100,16 @@ ReadWriteConfig* ReadWriteConfig::instance()
 
 void ReadWriteConfig::openFile(QString fileName, QString dirPath)
 {
-    // A folder that was asked for but cannot take the file (an installed copy beside a read-only
-    // executable) would lose every setting at each close: use the user's configuration location,
-    // started from the read-only file when there is one, so hand-made settings such as the
-    // language still apply.
+    // An installed copy, or a folder that cannot take the file (a read-only executable folder, which
+    // would lose every setting at each close): use the user's configuration location, started from
+    // the file in the given folder when there is one, so hand-made settings such as the language
+    // still apply.
     QString dir = dirPath;
-    QString readOnlyFile;
-    if (!dir.isEmpty() && !canWriteSettingsIn(dir, fileName)) {
+    QString startFile;
+    if (!dir.isEmpty() && (besideInstalledProgram(dir) || !canWriteSettingsIn(dir, fileName))) {
         const QString given = dir + QLatin1Char('/') + fileName;
         if (QFileInfo(given).isFile())
-            readOnlyFile = given;
+            startFile = given;
         dir.clear();
     }
     if (dir.isEmpty())
@@ -104,7 +117,7 @@ void ReadWriteConfig::openFile(QString fileName, QString dirPath)
     if (!QDir(dir).exists())
         QDir().mkpath(dir);
     filePath = dir + QLatin1Char('/') + fileName;
-    if (!readOnlyFile.isEmpty() && !QFileInfo::exists(filePath) && QFile::copy(readOnlyFile, filePath))
+    if (!startFile.isEmpty() && !QFileInfo::exists(filePath) && QFile::copy(startFile, filePath))
         QFile::setPermissions(filePath,
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     delete settings;

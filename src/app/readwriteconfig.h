@@ -15,8 +15,9 @@ public:
     static ReadWriteConfig* createInstance(QObject* parent);
     static ReadWriteConfig* instance();
 
-    // dirPath empty, or a folder where the file cannot be written: the writable application
-    // configuration location (a read-only file in dirPath is copied there the first time).
+    // dirPath empty, the folder of an installed copy (its parent holds the file "installed-copy"),
+    // or a folder where the file cannot be written: the writable application configuration
+    // location (a file in dirPath is copied there the first time); nothing is written in dirPath.
     void openFile(QString fileName, QString dirPath);
     // key is "Group/Key".
     QVariant value(QString key, QVariant defaultValue);

@@ -33,6 +33,8 @@ public:
     Decision answered(bool yes);
 
     bool writing() const { return running != 0; }
+    // The user agreed to close once the running writes have ended: no new write may start.
+    bool closePending() const { return pending; }
 
 private:
     int running = 0; // Side bits

@@ -250,6 +250,15 @@ void MainWindow::writeEnded(CloseGuard::Side side)
         close();
 }
 
+bool MainWindow::refuseWriteWhileClosing()
+{
+    if (!closeGuard.closePending())
+        return false;
+    appendLog(
+        tr("ERROR: Flashwick will close when the running write has finished, no new write is started!"));
+    return true;
+}
+
 bool MainWindow::askRiskWarning(const QString& text, const QString& informativeText, bool& dontShowAgain)
 {
     QMessageBox box(QMessageBox::Warning, tr("Risk Warning"), text, QMessageBox::Ok | QMessageBox::Cancel,

@@ -7,7 +7,9 @@
 #include "devizuvez.h"
 #include "hexparser.h"
 
+#include <QByteArray>
 #include <QFuture>
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -138,12 +140,40 @@ private:
     void endRecovery();
     void runRecovery(QByteArray image, int driverIndex, QByteArray path);
 
+    // What a camera write was confirmed against: the open camera's device path and serial number
+    // (both empty when no camera was open).
+    struct CameraTarget
+    {
+        bool open = false;
+        QString path;
+        QString serial;
+    };
+    CameraTarget selectedCamera() const;
+    // Checked after every box, before the camera is changed: true when the selected camera is still
+    // target (its serial number read again); otherwise logs, shows the box and returns false.
+    bool confirmCameraTarget(const CameraTarget& target);
+
     // Filter wheel tab
     void openSelectedZW();
     // Shows the position the wheel reports without commanding a move.
     void syncWheelPosition();
     void setWheelControlsEnabled(bool enabled);
     WheelInfo* currentWheel() const;
+
+    // Waits that keep wheel controls disabled meanwhile: the firmware file parse and the pauses of
+    // Set Motor Power. The state a scan or a poll gives a held control is applied when the hold ends.
+    enum WheelHold
+    {
+        HoldParse = 1,
+        HoldMotorPower = 2
+    };
+    void holdWheelControls(WheelHold hold, bool on);
+    void setWheelWidgetEnabled(QWidget* widget, bool enabled);
+    int holdsCovering(const QWidget* widget) const;
+    // A click that would command the wheel while its motor power is being set: logs and returns true.
+    bool refuseDuringMotorPower();
+    // A close is pending: logs that no new write starts and returns true.
+    bool refuseWriteWhileClosing();
 
     // Wheel firmware update
     bool parseZWFirmwareFile();
@@ -156,6 +186,16 @@ private:
     void showFirmwareFileError();
     // Leaves the busy state after an unsuccessful bootloader scan.
     void recoverFromBootloaderScan();
+    // What a wheel update was confirmed against: the wheel's serial number and firmware version.
+    struct WheelTarget
+    {
+        QString serial;
+        QString firmwareVersion;
+    };
+    // Checked after every wait and box, before the wheel is sent to its bootloader: true when the
+    // selected wheel is still target (its version read again); otherwise logs, shows the box and
+    // returns false.
+    bool confirmWheelTarget(const WheelTarget& target);
 
     // A camera write or wheel update is running (from its start until its result has been shown).
     bool writeRunning() const;
@@ -218,9 +258,10 @@ private:
     QByteArray fwData;
     int totalCommandCount = 0;
     QFuture<void> wheelTask;
-    // While the firmware file is parsed (Write FW is off), and the state Write FW takes afterwards.
-    bool wheelFileParsing = false;
-    bool writeButtonAfterParse = false;
+    int wheelHolds = 0; // WheelHold bits
+    QHash<QWidget*, bool> wheelWidgetWanted;
+    // Bootloaders present before the wheel was sent to its own: never taken for the wheel's.
+    QList<QByteArray> bootloadersBefore;
 
 public:
     // Wait before each bootloader scan; tests may shorten it.

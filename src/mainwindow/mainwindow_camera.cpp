@@ -288,8 +288,52 @@ void MainWindow::startCameraWrite(WriteItems item)
     }
 }
 
+MainWindow::CameraTarget MainWindow::selectedCamera() const
+{
+    CameraTarget target;
+    target.open = camera->isOpen();
+    if (target.open) {
+        target.path = currentCameraPath;
+        target.serial = snText;
+    }
+    return target;
+}
+
+bool MainWindow::confirmCameraTarget(const CameraTarget& target)
+{
+    if (refuseWriteWhileClosing())
+        return false;
+    bool same = false;
+    if (!target.open) {
+        // Nothing was open at the click, so the write fails at its first request; a camera opened
+        // since then was never confirmed.
+        same = !camera->isOpen();
+    } else {
+        // The scans that ran meanwhile may have opened another camera, or the selection moved; the
+        // serial number is read again for a camera that left without a scan yet.
+        const QString selectedPath =
+            QString::fromLocal8Bit(QVRUsb::cameraList().paths.value(ui->comboBoxCameras->currentIndex()));
+        same = camera->isOpen() && !camera->isGone() && currentCameraPath == target.path &&
+               selectedPath == target.path;
+        if (same) {
+            uint8_t serial[64] = {};
+            same = camera->readSerialNumber(serial) && serialNumberText(serial) == target.serial;
+        }
+    }
+    if (same)
+        return true;
+    appendLog(tr("ERROR: the selected camera changed or left before the write began, nothing was written!"));
+    QMessageBox::warning(this, tr("Camera Changed"),
+                         tr("The selected camera changed or was unplugged before the write began.\n"
+                            "Nothing was written. Please check the camera and try again."),
+                         QMessageBox::Ok);
+    return false;
+}
+
 void MainWindow::on_pushButtonWriteFW_clicked()
 {
+    if (refuseWriteWhileClosing())
+        return;
     if (ui->comboBoxCameras->count() == 0) {
         appendLog(tr("ERROR: No Cameras!"));
         return;
@@ -303,10 +347,11 @@ void MainWindow::on_pushButtonWriteFW_clicked()
         appendLog(tr("ERROR: the FW file(*.img) is not exist!"));
         return;
     }
+    const CameraTarget target = selectedCamera();
     QByteArray image;
     if (!loadCheckedFirmware(path, image))
         return;
-    if (!notShowWarning && !showCameraRiskWarning())
+    if (!notShowWarning && (!showCameraRiskWarning() || !confirmCameraTarget(target)))
         return;
     cameraWriteImage = image;
     startCameraWrite(WriteItemFW);
@@ -314,6 +359,8 @@ void MainWindow::on_pushButtonWriteFW_clicked()
 
 void MainWindow::on_pushButtonWriteFPGA_clicked()
 {
+    if (refuseWriteWhileClosing())
+        return;
     if (ui->comboBoxCameras->count() == 0) {
         appendLog(tr("ERROR: No Cameras!"));
         return;
@@ -333,6 +380,7 @@ void MainWindow::on_pushButtonWriteFPGA_clicked()
         showWriteFailedBox(this);
         return;
     }
+    const CameraTarget target = selectedCamera();
     QMessageBox question(
         QMessageBox::Information, tr("Update FPGA"),
         tr("Strongly recommended NOT to upgrade the FPGA,\nunless you understand the purpose of "
@@ -341,7 +389,9 @@ void MainWindow::on_pushButtonWriteFPGA_clicked()
     question.setDefaultButton(static_cast<QPushButton*>(nullptr));
     if (question.exec() == QMessageBox::No)
         return;
-    if (!notShowWarning && !showCameraRiskWarning())
+    if (!confirmCameraTarget(target))
+        return;
+    if (!notShowWarning && (!showCameraRiskWarning() || !confirmCameraTarget(target)))
         return;
     startCameraWrite(WriteItemFPGA);
 }

@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <cstring>
@@ -46,14 +47,60 @@ WheelInfo* MainWindow::currentWheel() const
 
 void MainWindow::setWheelControlsEnabled(bool enabled)
 {
-    ui->pushButtonResetZW->setEnabled(enabled);
-    // While a firmware file is parsed, Write FW stays off and takes this state afterwards.
-    writeButtonAfterParse = enabled;
-    ui->pushButtonWriteFW_ZW->setEnabled(enabled && !wheelFileParsing);
-    ui->comboBoxGotoPosition->setEnabled(enabled);
-    ui->checkBoxOneWay->setEnabled(enabled);
-    ui->pushButton_ReadMotorInfo->setEnabled(enabled);
-    ui->pushButton_SetMaxPower->setEnabled(enabled);
+    setWheelWidgetEnabled(ui->pushButtonResetZW, enabled);
+    setWheelWidgetEnabled(ui->pushButtonWriteFW_ZW, enabled);
+    setWheelWidgetEnabled(ui->comboBoxGotoPosition, enabled);
+    setWheelWidgetEnabled(ui->checkBoxOneWay, enabled);
+    setWheelWidgetEnabled(ui->pushButton_ReadMotorInfo, enabled);
+    setWheelWidgetEnabled(ui->pushButton_SetMaxPower, enabled);
+}
+
+int MainWindow::holdsCovering(const QWidget* widget) const
+{
+    int holds = 0;
+    if (widget == ui->comboBoxZWList || widget == ui->checkBoxOneWay)
+        holds = HoldParse;
+    else if (widget == ui->pushButtonResetZW || widget == ui->pushButtonWriteFW_ZW ||
+             widget == ui->comboBoxGotoPosition || widget == ui->pushButton_ReadMotorInfo ||
+             widget == ui->pushButton_SetMaxPower)
+        holds = HoldParse | HoldMotorPower;
+    return holds;
+}
+
+void MainWindow::setWheelWidgetEnabled(QWidget* widget, bool enabled)
+{
+    wheelWidgetWanted[widget] = enabled;
+    widget->setEnabled(enabled && (wheelHolds & holdsCovering(widget)) == 0);
+}
+
+void MainWindow::holdWheelControls(WheelHold hold, bool on)
+{
+    const QList<QWidget*> widgets = {
+        ui->comboBoxZWList, ui->pushButtonResetZW,        ui->pushButtonWriteFW_ZW,  ui->comboBoxGotoPosition,
+        ui->checkBoxOneWay, ui->pushButton_ReadMotorInfo, ui->pushButton_SetMaxPower};
+    for (QWidget* widget : widgets) {
+        const int covering = holdsCovering(widget);
+        if ((covering & hold) == 0)
+            continue;
+        // A control not held yet keeps the state it has now for when the hold ends.
+        if (on && (wheelHolds & covering) == 0)
+            wheelWidgetWanted[widget] = widget->isEnabled();
+    }
+    if (on)
+        wheelHolds |= hold;
+    else
+        wheelHolds &= ~hold;
+    for (QWidget* widget : widgets)
+        if (holdsCovering(widget) & hold)
+            widget->setEnabled(wheelWidgetWanted.value(widget) && (wheelHolds & holdsCovering(widget)) == 0);
+}
+
+bool MainWindow::refuseDuringMotorPower()
+{
+    if ((wheelHolds & HoldMotorPower) == 0)
+        return false;
+    appendLog(tr("ERROR: the motor power is being set, please wait until it is saved!"));
+    return true;
 }
 
 void MainWindow::scanZW()
@@ -229,12 +276,12 @@ void MainWindow::detectZWIsRunning()
     int state = ZW_STATE_IDLE;
     QVRGetZWState(wheel->ID, &state);
     if (state == ZW_STATE_MOVING) {
-        ui->comboBoxGotoPosition->setEnabled(false);
-        ui->pushButtonResetZW->setEnabled(false);
+        setWheelWidgetEnabled(ui->comboBoxGotoPosition, false);
+        setWheelWidgetEnabled(ui->pushButtonResetZW, false);
         return;
     }
-    ui->comboBoxGotoPosition->setEnabled(true);
-    ui->pushButtonResetZW->setEnabled(true);
+    setWheelWidgetEnabled(ui->comboBoxGotoPosition, true);
+    setWheelWidgetEnabled(ui->pushButtonResetZW, true);
     if (runningTimer->isActive())
         runningTimer->stop();
     syncWheelPosition();
@@ -248,14 +295,14 @@ void MainWindow::detectZWIsSelfTesting()
     int state = -1, errorCode = -1;
     QVRGetSelfTestState(wheel->ID, &state, &errorCode);
     if (selfTestRunning(state)) {
-        ui->comboBoxGotoPosition->setEnabled(false);
-        ui->pushButtonResetZW->setEnabled(false);
+        setWheelWidgetEnabled(ui->comboBoxGotoPosition, false);
+        setWheelWidgetEnabled(ui->pushButtonResetZW, false);
         appendLog(tr("Self Testing......."));
         ui->statusbar->showMessage(tr("Self Testing......."), 500);
         return;
     }
-    ui->comboBoxGotoPosition->setEnabled(true);
-    ui->pushButtonResetZW->setEnabled(true);
+    setWheelWidgetEnabled(ui->comboBoxGotoPosition, true);
+    setWheelWidgetEnabled(ui->pushButtonResetZW, true);
     appendLog(tr("Self Test Finished!!!"));
     ui->statusbar->showMessage(tr("Self Test Finished!!!"), 2000);
     if (selfTestTimer->isActive())
@@ -279,6 +326,10 @@ void MainWindow::on_comboBoxGotoPosition_currentIndexChanged(int index)
     const WheelInfo* wheel = currentWheel();
     if (ui->comboBoxZWList->count() == 0 || !wheel)
         return;
+    if (refuseDuringMotorPower()) {
+        syncWheelPosition(); // back to the slot the wheel is at
+        return;
+    }
     const int status = QVRGotoPosition(wheel->ID, index);
     if (status == 0) {
         appendLog(tr("Going to Position: ") + QString::number(index + 1));
@@ -308,7 +359,7 @@ void MainWindow::on_checkBoxOneWay_clicked(bool checked)
 void MainWindow::on_pushButtonResetZW_clicked()
 {
     const WheelInfo* wheel = currentWheel();
-    if (ui->comboBoxZWList->count() == 0 || !wheel)
+    if (ui->comboBoxZWList->count() == 0 || !wheel || refuseDuringMotorPower())
         return;
     const int status = QVRResetZW(wheel->ID);
     if (status == 0) {
@@ -349,6 +400,8 @@ void MainWindow::on_pushButton_ReadMotorInfo_clicked()
         appendLog(tr("ERROR: no wheels!"));
         return;
     }
+    if (refuseDuringMotorPower())
+        return;
     const int id = wheel->ID;
 
     unsigned char motorState = 0, commState = 0;
@@ -388,6 +441,8 @@ void MainWindow::on_pushButton_SetMaxPower_clicked()
         appendLog(tr("ERROR: no wheels!"));
         return;
     }
+    if (refuseDuringMotorPower())
+        return;
     const int id = wheel->ID;
     const bool firstGeneration = ui->labelShowZW_FWVer->text().startsWith(QLatin1String("V1"));
 
@@ -419,7 +474,13 @@ void MainWindow::on_pushButton_SetMaxPower_clicked()
         return;
     }
     appendLog(tr("Set the motor running power OK: ") + ui->comboBox_MotorPowerSelect->currentText());
+    // The pauses let scans, polls and clicks run: nothing else may command the wheel, or start its
+    // update, before the settings are saved.
+    const QPointer<MainWindow> self(this);
+    holdWheelControls(HoldMotorPower, true);
     pause(300);
+    if (!self)
+        return;
 
     const unsigned short startSpeed = firstGeneration ? 25 : 400;
     const unsigned short runningSpeed = firstGeneration ? 250 : 6000;
@@ -430,7 +491,11 @@ void MainWindow::on_pushButton_SetMaxPower_clicked()
 
     appendLog(tr("Wheel is saving changes..."));
     pause(300);
-    if (QVRSaveSystemConfig(id) == 0) {
+    if (!self)
+        return;
+    const int saveStatus = QVRSaveSystemConfig(id);
+    holdWheelControls(HoldMotorPower, false);
+    if (saveStatus == 0) {
         appendLog(tr("Save successfully."));
         appendLog(tr("Set motor power successfully."));
     } else {

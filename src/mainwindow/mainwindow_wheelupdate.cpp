@@ -16,6 +16,7 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QtConcurrent>
+#include <cstring>
 
 int MainWindow::bootloaderScanDelayMs = 5000;
 
@@ -24,6 +25,12 @@ QString libraryErrorText(int code)
 {
     const char* text = QVRGetZWErrorString(code);
     return text ? QString::fromLocal8Bit(text) : QString();
+}
+
+// A NUL-terminated text field of at most size bytes.
+QString fieldText(const char* field, size_t size)
+{
+    return QString::fromLocal8Bit(field, int(strnlen(field, size)));
 }
 } // namespace
 
@@ -39,12 +46,11 @@ bool MainWindow::parseZWFirmwareFile()
 {
     releaseFirmwareImage();
     // Parsed on the thread pool while the window goes on: the largest file taken costs tens of
-    // milliseconds, which would stall the window. Write FW is off meanwhile, so it cannot be pressed
-    // twice; the parse itself touches nothing of the window.
+    // milliseconds, which would stall the window. The wheel list and controls are off meanwhile, so
+    // Write FW cannot be pressed twice and the wheel checked cannot be swapped for another; the parse
+    // itself touches nothing of the window.
     const QPointer<MainWindow> self(this);
-    wheelFileParsing = true;
-    writeButtonAfterParse = ui->pushButtonWriteFW_ZW->isEnabled();
-    ui->pushButtonWriteFW_ZW->setEnabled(false);
+    holdWheelControls(HoldParse, true);
     QFutureWatcher<HexParseResult> watcher;
     QEventLoop loop;
     connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
@@ -53,8 +59,7 @@ bool MainWindow::parseZWFirmwareFile()
         loop.exec();
     if (!self)
         return false; // the window went while it waited
-    wheelFileParsing = false;
-    ui->pushButtonWriteFW_ZW->setEnabled(writeButtonAfterParse);
+    holdWheelControls(HoldParse, false);
     if (!watcher.isFinished())
         return false; // the application is quitting: its event loops were told to end
 
@@ -117,8 +122,21 @@ bool MainWindow::showZWRiskWarning()
 
 int MainWindow::scanZWBootloader()
 {
-    if (DevizuvEZWriteFWObject::GetZWBootloadCount() <= 0) {
+    // The wheel's bootloader is one that was not there before it was sent: another wheel waiting in
+    // its bootloader must never be given this image.
+    const int count = DevizuvEZWriteFWObject::GetZWBootloadCount();
+    QList<int> arrived;
+    for (int i = 0; i < count; ++i)
+        if (!bootloadersBefore.contains(DevizuvEZWriteFWObject::GetZWBootloadPath(i)))
+            arrived << i;
+    if (arrived.isEmpty()) {
         appendLog(tr("ERROR: Scan ZW bootloader failed!"));
+        return 0;
+    }
+    if (arrived.size() > 1) {
+        appendLog(tr("ERROR: %1 wheel bootloaders appeared, the selected wheel's cannot be told apart: "
+                     "please unplug the others!")
+                      .arg(arrived.size()));
         return 0;
     }
     if (zwWriter) {
@@ -126,7 +144,7 @@ int MainWindow::scanZWBootloader()
         delete zwWriter;
         zwWriter = nullptr;
     }
-    zwWriter = new DevizuvEZWriteFWObject(0);
+    zwWriter = new DevizuvEZWriteFWObject(arrived.first());
     if (!zwWriter->Open()) {
         const QString hint = bootloaderPermissionHint(QString::fromLocal8Bit(zwWriter->GetBootloadPath()));
         if (!hint.isEmpty())
@@ -152,9 +170,34 @@ void MainWindow::showFirmwareFileError()
                           tr("Wrong firmware file(*.hex), can not write to wheel."), QMessageBox::Ok);
 }
 
+bool MainWindow::confirmWheelTarget(const WheelTarget& target)
+{
+    if (refuseWriteWhileClosing())
+        return false;
+    // Scans during the wait rebuild the list and reopen the selected wheel; the version is read again
+    // for a wheel that left without a scan yet.
+    const WheelInfo* wheel = currentWheel();
+    bool same = wheel && fieldText(wheel->SN, sizeof wheel->SN) == target.serial;
+    same = same && wheelFirmwareVersion == target.firmwareVersion;
+    if (same) {
+        char version[32] = {};
+        same = QVRGetZWFirmwareVer(wheel->ID, version, sizeof version) == 0 &&
+               fieldText(version, sizeof version) == target.firmwareVersion;
+    }
+    if (same)
+        return true;
+    appendLog(tr("ERROR: the selected wheel changed or left before the update began, nothing was sent to a "
+                 "wheel!"));
+    QMessageBox::warning(this, tr("Wheel Changed"),
+                         tr("The selected wheel changed or was unplugged before the update began.\n"
+                            "Nothing was written. Please check the wheel and try again."),
+                         QMessageBox::Ok);
+    return false;
+}
+
 void MainWindow::recoverFromBootloaderScan()
 {
-    ui->comboBoxZWList->setEnabled(true);
+    setWheelWidgetEnabled(ui->comboBoxZWList, true);
     ui->pushButtonRefreshZW->setEnabled(true);
     ui->progressBarWriting_ZW->setRange(0, 100);
     writeEnded(CloseGuard::Wheel);
@@ -162,8 +205,10 @@ void MainWindow::recoverFromBootloaderScan()
 
 void MainWindow::on_pushButtonWriteFW_ZW_clicked()
 {
-    if (wheelFileParsing)
-        return; // a scan may have enabled the button again while the file is parsed
+    if (wheelHolds & HoldParse)
+        return; // already pressed: its file is being parsed
+    if (refuseDuringMotorPower() || refuseWriteWhileClosing())
+        return;
     if (ui->comboBoxZWList->count() == 0) {
         appendLog(tr("ERROR: no wheels!"));
         return;
@@ -177,6 +222,9 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
         appendLog(tr("ERROR: the firmware file(*.hex) is not exist!"));
         return;
     }
+    const WheelInfo* checked = currentWheel();
+    const WheelTarget target{checked ? fieldText(checked->SN, sizeof checked->SN) : QString(),
+                             wheelFirmwareVersion};
     if (!checkZWFirmwareVersion())
         return;
 
@@ -186,6 +234,8 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
         return;
     if (wasVisible && !isVisible())
         return; // the window was closed while the file was parsed
+    if (!confirmWheelTarget(target))
+        return;
     // The writer's own rules, applied while the wheel still runs its firmware: an image it would
     // refuse, or one whose bytes would land elsewhere than the file says, must not send the wheel to
     // its bootloader.
@@ -197,7 +247,7 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
         showFirmwareFileError();
         return;
     }
-    if (!notShowWarningZW && !showZWRiskWarning())
+    if (!notShowWarningZW && (!showZWRiskWarning() || !confirmWheelTarget(target)))
         return;
 
     const WheelInfo* wheel = currentWheel();
@@ -205,6 +255,10 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
         appendLog(tr("ERROR: no wheels!"));
         return;
     }
+    bootloadersBefore.clear();
+    const int bootloaders = DevizuvEZWriteFWObject::GetZWBootloadCount();
+    for (int i = 0; i < bootloaders; ++i)
+        bootloadersBefore << DevizuvEZWriteFWObject::GetZWBootloadPath(i);
     ui->labelMsg_ZW->setText(tr("Start to back to bootloader"));
     const int status = QVRBacktoBootload(wheel->ID);
     if (status != 0) {
@@ -217,7 +271,12 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
     appendLog(tr("Back to boolloader OK!"));
     ui->labelMsg_ZW->setText(tr("Back to boolloader OK!"));
 
-    // Busy state: the old entry stays as the only item until the list is refreshed.
+    // Busy state: the old entry stays as the only item until the list is refreshed. Its record
+    // becomes entry 0, so that entry and item still belong together, and no poll goes on: the
+    // timers follow the wheel of the list's current item, and they start again with the next scan.
+    runningTimer->stop();
+    selfTestTimer->stop();
+    wheelList.move(ui->comboBoxZWList->currentIndex(), 0);
     const QSignalBlocker gotoBlocker(ui->comboBoxGotoPosition);
     const QSignalBlocker listBlocker(ui->comboBoxZWList);
     ui->comboBoxGotoPosition->clear();
@@ -228,12 +287,12 @@ void MainWindow::on_pushButtonWriteFW_ZW_clicked()
     ui->labelShowZW_FWVer->clear();
     ui->labelShowZW_SN->clear();
 
-    ui->comboBoxZWList->setEnabled(false);
+    setWheelWidgetEnabled(ui->comboBoxZWList, false);
     ui->pushButtonRefreshZW->setEnabled(false);
-    ui->comboBoxGotoPosition->setEnabled(false);
-    ui->pushButtonResetZW->setEnabled(false);
-    ui->checkBoxOneWay->setEnabled(false);
-    ui->pushButtonWriteFW_ZW->setEnabled(false);
+    setWheelWidgetEnabled(ui->comboBoxGotoPosition, false);
+    setWheelWidgetEnabled(ui->pushButtonResetZW, false);
+    setWheelWidgetEnabled(ui->checkBoxOneWay, false);
+    setWheelWidgetEnabled(ui->pushButtonWriteFW_ZW, false);
     ui->progressBarWriting_ZW->setRange(0, 0);
     ui->labelMsg_ZW->setText(tr("Start to scan bootloader"));
 
@@ -354,7 +413,7 @@ void MainWindow::processWriteZWItemsResults(WriteFWItems item, WriteFWItemsResul
     else
         QMessageBox::critical(this, tr("Write Failed"), tr("Please re-plug the wheel,\nand try again!"),
                               QMessageBox::Ok);
-    ui->comboBoxZWList->setEnabled(true);
+    setWheelWidgetEnabled(ui->comboBoxZWList, true);
     ui->pushButtonRefreshZW->setEnabled(true);
     writeEnded(CloseGuard::Wheel);
 }

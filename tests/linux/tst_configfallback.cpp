@@ -1,5 +1,6 @@
-// Where the settings store keeps its file: beside the executable when that folder can be written,
-// the user's configuration location otherwise; either way the settings survive a restart.
+// Where the settings store keeps its file: beside the executable when that folder can be written
+// and is no installed copy, the user's configuration location otherwise; either way the settings
+// survive a restart.
 #include "readwriteconfig.h"
 #include "unprivileged.h"
 
@@ -60,8 +61,8 @@ private slots:
     void initTestCase();
     void init();
     void writableFolderKeepsSettingsBeside();
-    void unwritableFolderFallsBack_data();
-    void unwritableFolderFallsBack();
+    void fallsBackWithoutWritingBeside_data();
+    void fallsBackWithoutWritingBeside();
     void readOnlyFileStartsTheFallback();
 
 private:
@@ -113,7 +114,7 @@ void TestConfigFallback::writableFolderKeepsSettingsBeside()
     QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{fileName});
 }
 
-void TestConfigFallback::unwritableFolderFallsBack_data()
+void TestConfigFallback::fallsBackWithoutWritingBeside_data()
 {
     QTest::addColumn<QString>("dir");
     QTest::addColumn<bool>("unprivileged"); // run as a user the folder's modes apply to
@@ -137,16 +138,35 @@ void TestConfigFallback::unwritableFolderFallsBack_data()
     locked.write("[General]\nTheme=Dark\n");
     locked.close();
     setMode(lockedFileDir + fileName, 0444);
-    if (unprivileged::isRoot()) {
-        ::chown(QFile::encodeName(lockedFileDir).constData(), unprivileged::NobodyId, unprivileged::NobodyId);
-    }
+    if (unprivileged::isRoot())
+        QVERIFY(::chown(QFile::encodeName(lockedFileDir).constData(), unprivileged::NobodyId,
+                        unprivileged::NobodyId) == 0);
     QTest::newRow("read-only file") << lockedFileDir << true;
+
+    // Installed copies (the marker beside the program), run by a user who could write there (root,
+    // or the owner): no "config" folder is made, a writable file there is only read.
+    const auto installed = [&](const QString& name) {
+        const QString program = top.filePath(name);
+        QDir().mkpath(program);
+        QFile marker(program + QLatin1String("/installed-copy"));
+        marker.open(QIODevice::WriteOnly);
+        return program + QLatin1String("/config/");
+    };
+    QTest::newRow("installed copy") << installed(QStringLiteral("usr-lib")) << false;
+    const QString installedWithFile = installed(QStringLiteral("usr-lib-configured"));
+    QDir().mkpath(installedWithFile);
+    QFile placed(installedWithFile + fileName);
+    placed.open(QIODevice::WriteOnly);
+    placed.write("[General]\nTheme=Dark\n");
+    placed.close();
+    QTest::newRow("installed copy with a writable file") << installedWithFile << false;
 }
 
-void TestConfigFallback::unwritableFolderFallsBack()
+void TestConfigFallback::fallsBackWithoutWritingBeside()
 {
     QFETCH(QString, dir);
     QFETCH(bool, unprivileged);
+    const bool existed = QFileInfo(dir).isDir();
     const QByteArray before = QFile::exists(dir + fileName) ? [&] {
         QFile f(dir + fileName);
         f.open(QIODevice::ReadOnly);
@@ -166,6 +186,7 @@ void TestConfigFallback::unwritableFolderFallsBack()
     QCOMPARE(seen.value(3), QByteArray("true"));
     QCOMPARE(seen.value(4), QByteArray("/srv/fw/cam.img"));
     // Nothing was written beside the executable.
+    QCOMPARE(QFileInfo(dir).isDir(), existed);
     if (QFile::exists(dir + fileName)) {
         QFile f(dir + fileName);
         QVERIFY(f.open(QIODevice::ReadOnly));
