@@ -16,6 +16,8 @@
 
 void MainWindow::recoverCamera()
 {
+    if (refuseWriteWhileClosing())
+        return;
     if (!ui->pushButtonRefresh->isEnabled())
         return; // a camera write runs
     CameraList cameras;
@@ -25,6 +27,7 @@ void MainWindow::recoverCamera()
         appendLog(tr("ERROR: No camera in its FX3 USB boot loader (04B4:00F3) is connected!"));
         return;
     }
+    const QByteArray path = loaders.paths.first();
 
     QString folder = fwFileDir;
     if (!ui->lineEditFWFilePath->text().isEmpty())
@@ -39,8 +42,22 @@ void MainWindow::recoverCamera()
     if (!notShowWarning && !showCameraRiskWarning())
         return;
 
-    const QByteArray path = loaders.paths.first();
-    const int index = loaders.indices.first();
+    // Scans, plugs and a close went on while the dialogs were open: the chip that was found must
+    // still be there, and nothing may start once a close is pending.
+    if (refuseWriteWhileClosing())
+        return;
+    QVRUsb::findDevices(cameras, &loaders);
+    const int at = loaders.paths.indexOf(path);
+    if (at < 0) {
+        appendLog(
+            tr("ERROR: the selected camera changed or left before the write began, nothing was written!"));
+        QMessageBox::warning(this, tr("Camera Changed"),
+                             tr("The selected camera changed or was unplugged before the write began.\n"
+                                "Nothing was written. Please check the camera and try again."),
+                             QMessageBox::Ok);
+        return;
+    }
+    const int index = loaders.indices.at(at);
     appendLog(tr("Recovering the camera in the boot loader at %1 with %2...")
                   .arg(QString::fromLocal8Bit(path), QDir::toNativeSeparators(file)));
     enterCameraBusy(tr("Loading FW into RAM..."));

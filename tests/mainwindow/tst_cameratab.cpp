@@ -720,6 +720,63 @@ private slots:
         QTRY_COMPARE(child<QLabel>(w, "labelShowFWVersion")->text(), QStringLiteral("V1.3.1"));
     }
 
+    // While the risk warning is open the chip that was found may leave, come back or get company: the
+    // recovery goes to that chip, or to nothing.
+    void recoveryGoesToTheChipThatWasFound_data()
+    {
+        QTest::addColumn<int>("change"); // 0 left, 1 left and came back, 2 another arrived
+        QTest::addColumn<bool>("recovered");
+        QTest::newRow("left") << 0 << false;
+        QTest::newRow("left and came back") << 1 << true;
+        QTest::newRow("another arrived") << 2 << true;
+    }
+    void recoveryGoesToTheChipThatWasFound()
+    {
+        QFETCH(int, change);
+        QFETCH(bool, recovered);
+        CameraConfig config;
+        config.startInBootLoader = true;
+        const DeviceId id = addCamera(config);
+        const DeviceId loader = bed->bootLoaderOf(id);
+        DeviceId other = -1;
+        const QString file = makeImage(QStringLiteral("fw.img"), 12000, 125);
+        MainWindow w;
+        w.show();
+        A::notShowWarning(w) = false;
+        BoxAnswerer boxes({});
+        boxes.setRule(QStringLiteral("Risk Warning"), [&](QMessageBox*) {
+            if (change == 2) {
+                other = addCamera(config);
+            } else {
+                bed->unplug(id);
+                if (change == 1)
+                    bed->replug(id);
+            }
+            return QMessageBox::Ok;
+        });
+        child<QTextEdit>(w, "textEditLog")->clear();
+        chooseRecovery(w, file);
+        const QString last =
+            recovered ? QStringLiteral("Write Successfully") : QStringLiteral("Camera Changed");
+        QTRY_VERIFY2_WITH_TIMEOUT(boxes.titles.contains(last),
+                                  qPrintable(boxes.titles.join(" | ") + "\n" + logLines(w).join("\n")), 60000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(boxes.titles, (QStringList{QStringLiteral("Risk Warning"), last}));
+        QCOMPARE(bed->startCount(loader), recovered ? 1 : 0);
+        if (recovered)
+            QCOMPARE(flashBytes(id, 0, 12000), fileBytes(file));
+        else
+            QVERIFY(logLines(w).contains(QStringLiteral(
+                "ERROR: the selected camera changed or left before the write began, nothing was written!")));
+        if (other >= 0) {
+            const DeviceId otherLoader = bed->bootLoaderOf(other);
+            QVERIFY(bed->isPlugged(otherLoader));
+            for (const ControlRequest& r : bed->requests(otherLoader))
+                QVERIFY(!r.vendor());
+        }
+        QVERIFY(!A::writeRunning(w));
+    }
+
     // A file that is no firmware image the chip can start is refused before the risk warning and
     // before any request, with a line that says what is wrong and one box, through Write FW and
     // through Recover Camera... alike.
