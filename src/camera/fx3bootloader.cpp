@@ -4,8 +4,17 @@
 #include "usbdriverdevice.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <vector>
+
+namespace {
+std::function<void(const QVRUsb::RequestTrace&)>& requestTrace()
+{
+    static std::function<void(const QVRUsb::RequestTrace&)> trace;
+    return trace;
+}
+} // namespace
 
 Fx3BootLoader::Fx3BootLoader() : device(new UsbDriverDevice(CameraInterfaceGuid)) {}
 
@@ -59,7 +68,15 @@ bool Fx3BootLoader::transfer(bool toHost, uint32_t address, uint8_t* data, int l
     ep->index = uint16_t(address >> 16);
     ep->timeoutMs = RequestTimeoutMs;
     int count = length;
+    const auto begun = std::chrono::steady_clock::now();
     const bool ok = ep->transferData(data, count);
+    if (requestTrace()) {
+        const int64_t ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - begun)
+                .count();
+        requestTrace()({ReqRam, ep->value, ep->index, toHost, length, ok ? count : 0, ok,
+                        ok ? 0 : ep->lastError, data, ns});
+    }
     if (!ok)
         error = ep->lastError;
     if (moved)
@@ -141,6 +158,11 @@ int Fx3BootLoader::load(const QByteArray& image, std::atomic<uint8_t>* progress,
     }
     readBackSum = sum;
     return readBackSum == expectedSum ? LoadOk : LoadChecksumFailed;
+}
+
+void Fx3BootLoader::setRequestTrace(std::function<void(const QVRUsb::RequestTrace&)> trace)
+{
+    requestTrace() = std::move(trace);
 }
 
 QString Fx3BootLoader::lastErrorText() const

@@ -5,6 +5,8 @@
 #ifndef FX3BOOTLOADER_H
 #define FX3BOOTLOADER_H
 
+#include "qvrusb.h"
+
 #include <QByteArray>
 #include <QString>
 #include <atomic>
@@ -68,6 +70,10 @@ public:
 
     int lastError() const { return error; }
     QString lastErrorText() const;
+
+    // Process-wide trace of every request sent to a boot loader, after it ended, in the form of the
+    // camera's request trace (for a bug report); the same rules as QVRUsb::setRequestTrace.
+    static void setRequestTrace(std::function<void(const QVRUsb::RequestTrace&)> trace);
 
 private:
     bool transfer(bool toHost, uint32_t address, uint8_t* data, int length, int* moved);

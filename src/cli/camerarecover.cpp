@@ -2,6 +2,7 @@
 // the window's steps: the image into RAM (every chunk read back, the checksum checked), started, the
 // camera awaited, then the normal firmware write into its flash.
 #include "camerarecovery.h"
+#include "cameraselect.h"
 #include "cli.h"
 #include "flashlayout.h"
 #include "imagefile.h"
@@ -9,10 +10,12 @@
 #include "output.h"
 #include "qvrusb.h"
 #include "refusals.h"
+#include "writeoutcome.h"
 
 #include <QJsonObject>
 #include <chrono>
 #include <future>
+#include <mutex>
 
 namespace {
 
@@ -38,29 +41,15 @@ const char* stepName(CameraRecovery::Step step)
     return "";
 }
 
-QString writeFailure(int result)
-{
-    switch (result) {
-    case QVRUsb::WriteProgramFailed:
-        return QStringLiteral("programming a chunk failed");
-    case QVRUsb::WriteReadBackFailed:
-        return QStringLiteral("reading a chunk back failed");
-    case QVRUsb::WriteEraseFailed:
-        return QStringLiteral("erasing the flash failed");
-    case QVRUsb::WriteVerifyFailed:
-        return QStringLiteral("a chunk read back differs from what was written");
-    case QVRUsb::WriteInUse:
-        return QStringLiteral("the camera is in use by another program");
-    default:
-        return QStringLiteral("result %1").arg(result);
-    }
-}
-
 } // namespace
 
 int cameraRecover(Output& out, const CommonOptions& o, const QString& file)
 {
-    QJsonObject facts{{"file", file}, {"dryRun", false}};
+    QJsonObject facts{{"file", file},
+                      {"area", "firmware"},
+                      {"areaState", "unchanged"},
+                      {"dryRun", false},
+                      {"writtenBytes", 0}};
     const ImageFile image = loadImage(file, FlashLayout::FirmwareLimit);
     QString warning;
     // The same check as a write, without --force: a RAM load of an image the chip cannot start
@@ -70,33 +59,11 @@ int cameraRecover(Output& out, const CommonOptions& o, const QString& file)
         return out.result(ExitFileRefused, problem, facts);
     facts.insert(QStringLiteral("fileBytes"), image.data.size());
 
-    CameraList cameras;
     BootLoaderList loaders;
-    QVRUsb::findDevices(cameras, &loaders);
-    if (loaders.size() == 0)
-        return out.result(ExitNoDevice,
-                          QStringLiteral("no camera in its FX3 USB boot loader (04b4:00f3) is connected"),
-                          facts);
     int chosen = 0;
-    if (!o.camera.isEmpty()) {
-        bool isNumber = false;
-        const int index = o.camera.toInt(&isNumber);
-        chosen = loaders.paths.indexOf(o.camera.toLocal8Bit());
-        if (chosen < 0 && isNumber && index >= 0 && index < loaders.size())
-            chosen = index;
-        if (chosen < 0)
-            return out.result(ExitNoDevice,
-                              QStringLiteral("no boot loader matches \"%1\"; connected: %2")
-                                  .arg(o.camera, QString::fromLocal8Bit(loaders.paths.join(", "))),
-                              facts);
-    } else if (loaders.size() > 1) {
-        return out.result(
-            ExitNoDevice,
-            QStringLiteral("%1 cameras are in their boot loader (%2): choose one with --camera PATH")
-                .arg(loaders.size())
-                .arg(QString::fromLocal8Bit(loaders.paths.join(", "))),
-            facts);
-    }
+    const int selected = selectBootLoader(out, o.camera, loaders, chosen);
+    if (selected != ExitOk)
+        return selected;
     const QByteArray path = loaders.paths.at(chosen);
     facts.insert(QStringLiteral("bootLoader"), QString::fromLocal8Bit(path));
     out.log(QStringLiteral("Camera in its FX3 USB boot loader at %1").arg(QString::fromLocal8Bit(path)));
@@ -126,45 +93,54 @@ int cameraRecover(Output& out, const CommonOptions& o, const QString& file)
     }
 
     CameraRecovery recovery(image.data, loaders.indices.at(chosen), path);
+    std::atomic<uint8_t> progress{0};
+    std::atomic<uint32_t> bytes{0};
+    // The RAM load and the flash write each have their bar. The load's runs from the start, so its
+    // time counts even when it ends before the first look; each bar ends and begins as its step
+    // does, so the progress stays in order with the steps' lines.
+    enum Bar
+    {
+        LoadBar,
+        LoadDone,
+        FlashBar
+    };
+    std::mutex barLock;
+    Bar bar = LoadBar;
     std::atomic<int> step{CameraRecovery::OpenBootLoader};
     recovery.stepStarted = [&](CameraRecovery::Step s) {
+        std::lock_guard<std::mutex> hold(barLock);
+        if (s > CameraRecovery::LoadRam && bar == LoadBar) {
+            // Past the load, which therefore ended whole (a failed load ends the recovery).
+            out.updateProgress(100, recovery.dataBytes());
+            out.endProgress();
+            bar = LoadDone;
+        }
         if (s != CameraRecovery::OpenBootLoader)
             out.log(recovery.stepText(s));
+        if (s == CameraRecovery::WriteFlash) {
+            out.log(QStringLiteral("Writing FW..."));
+            out.beginProgress(QStringLiteral("write-fw"), image.data.size(), QStringLiteral("erase"));
+            bar = FlashBar;
+        }
         step = s;
     };
     recovery.cancelRequested = [] { return Interrupt::requested(); };
-    std::atomic<uint8_t> progress{0};
-    std::atomic<uint32_t> bytes{0};
-    QVRUsb camera;
-    std::future<bool> run =
-        std::async(std::launch::async, [&] { return recovery.run(camera, &progress, &bytes); });
-
-    // The RAM load and the flash write each have their bar.
-    int shown = -1;
-    bool announced = false;
     auto show = [&] {
-        const int now = step.load();
-        const bool flash = now == CameraRecovery::WriteFlash;
-        if (now == CameraRecovery::LoadRam && shown != now) {
-            out.beginProgress(QStringLiteral("recover"), recovery.dataBytes(), QStringLiteral("load"));
-            shown = now;
-        } else if (flash && shown != now) {
-            out.endProgress();
-            out.log(QStringLiteral("Writing FW..."));
-            out.beginProgress(QStringLiteral("write-fw"), image.data.size(), QStringLiteral("erase"));
-            shown = now;
-        } else if (!flash && now > CameraRecovery::LoadRam && shown == CameraRecovery::LoadRam) {
-            out.updateProgress(100, recovery.dataBytes());
-            out.endProgress();
-            shown = now;
-        }
-        if (shown == CameraRecovery::LoadRam || flash) {
+        std::lock_guard<std::mutex> hold(barLock);
+        if (bar == LoadBar && step.load() == CameraRecovery::LoadRam) {
+            out.updateProgress(progress.load(), bytes.load());
+        } else if (bar == FlashBar) {
+            // The erase takes the progress to 50; the chunks, each written and read back, to 100.
             const uint8_t p = progress.load();
-            if (flash)
-                out.setPhase(p < 50 ? QStringLiteral("erase") : QStringLiteral("write + verify"));
+            out.setPhase(p < 50 ? QStringLiteral("erase") : QStringLiteral("write + verify"));
             out.updateProgress(p, bytes.load());
         }
     };
+    QVRUsb camera;
+    out.beginProgress(QStringLiteral("recover"), recovery.dataBytes(), QStringLiteral("load"));
+    std::future<bool> run =
+        std::async(std::launch::async, [&] { return recovery.run(camera, &progress, &bytes); });
+    bool announced = false;
     while (run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
         show();
         if (Interrupt::requested() && !announced && step.load() >= CameraRecovery::Start) {
@@ -176,6 +152,10 @@ int cameraRecover(Output& out, const CommonOptions& o, const QString& file)
     const bool ok = run.get();
     show();
     out.endProgress();
+    const bool gone = camera.isGone();
+    const QString note = transportNote(camera);
+    const QStringList users =
+        recovery.writeResult() == QVRUsb::WriteInUse ? camera.cameraUsers() : QStringList();
     camera.close();
 
     if (recovery.cancelled())
@@ -184,31 +164,48 @@ int cameraRecover(Output& out, const CommonOptions& o, const QString& file)
             QStringLiteral("interrupted before the start: the camera is still in its boot loader"), facts);
     if (!recovery.cameraPath().isEmpty()) {
         facts.insert(QStringLiteral("cameraPath"), QString::fromLocal8Bit(recovery.cameraPath()));
-        facts.insert(QStringLiteral("firmware"),
-                     firmwareVersionText(recovery.cameraFirmwareVersion()).mid(1));
+        if (recovery.failedStep() > CameraRecovery::OpenCamera)
+            facts.insert(QStringLiteral("firmware"),
+                         firmwareVersionText(recovery.cameraFirmwareVersion()).mid(1));
     }
-    if (recovery.writeResult() >= 0)
-        facts.insert(QStringLiteral("writeResult"), recovery.writeResult());
-    if (ok) {
-        out.log(QStringLiteral("Please unplug the camera and re-connnect to host!"));
+    const int result = recovery.writeResult();
+    if (result >= 0) {
+        const AreaOutcome outcome =
+            areaOutcome(false, result, progress.load(), bytes.load(), image.data.size());
+        facts.insert(QStringLiteral("writeResult"), result);
+        facts.insert(QStringLiteral("areaState"), outcome.state);
+        facts.insert(QStringLiteral("writtenBytes"), double(outcome.writtenBytes));
+        if (ok) {
+            out.log(QStringLiteral("Please unplug the camera and re-connnect to host!"));
+            return out.result(
+                ExitOk,
+                QStringLiteral("Writing FW Successful! The camera's flash holds %1. Unplug the camera "
+                               "and plug it in again to start it from its flash.")
+                    .arg(file),
+                facts);
+        }
+        facts.insert(QStringLiteral("failedStep"), QLatin1String(stepName(CameraRecovery::WriteFlash)));
+        if (result == QVRUsb::WriteInUse)
+            return out.result(ExitFailed, cameraInUseText(users), facts);
+        // The camera runs the image from RAM: while it stays connected it takes a normal write.
+        const QString cameraPath = QString::fromLocal8Bit(recovery.cameraPath());
+        if (!gone)
+            out.log(QStringLiteral("To write the file again: flashwick-cli camera write-fw %1 --camera %2")
+                        .arg(file, cameraPath));
         return out.result(
-            ExitOk,
-            QStringLiteral("Writing FW Successful! The camera's flash holds %1. Unplug the camera "
-                           "and plug it in again to start it from its flash.")
-                .arg(file),
+            ExitFailed,
+            QStringLiteral("ERROR: Writing FW Failed! %1 (result %2)%3. %4 %5")
+                .arg(writeFailureReason(result))
+                .arg(result)
+                .arg(note, outcome.text,
+                     gone ? QStringLiteral("The camera left the bus during the write: plug it in again; "
+                                           "without whole firmware in its flash it comes back in its boot "
+                                           "loader, to be recovered again.")
+                          : QStringLiteral("The camera runs the image from RAM: keep it connected and write "
+                                           "again, or unplug it and recover it again.")),
             facts);
     }
     facts.insert(QStringLiteral("failedStep"), QLatin1String(stepName(recovery.failedStep())));
-    if (recovery.failedStep() == CameraRecovery::WriteFlash)
-        return out.result(
-            ExitFailed,
-            QStringLiteral("ERROR: Writing FW Failed! %1 (result %2)%3. The camera runs the image "
-                           "from RAM: keep it connected and write the file again with \"camera "
-                           "write-fw\", or unplug it and recover it again.")
-                .arg(writeFailure(recovery.writeResult()))
-                .arg(recovery.writeResult())
-                .arg(camera.lastError() ? QStringLiteral(" [%1]").arg(camera.lastErrorText()) : QString()),
-            facts);
     return out.result(
         ExitFailed,
         recovery.failureText() + QLatin1Char(' ') +

@@ -289,6 +289,8 @@ void TestCli::initTestCase()
     save(QStringLiteral("ZW_bad_v3.2.0.hex"), badHex);
     save(QStringLiteral("ZW_big_v3.2.0.hex"), hexFile(0x08004000, pseudoRandom(46049, 5)));
     save(QStringLiteral("exists.img"), "x");
+    save(QStringLiteral("tagged.img"), fx3Image(20000, 9, 132));
+    save(QStringLiteral("erased.bin"), QByteArray(4, char(0xFF)));
     QByteArray badSum = firmware;
     badSum[badSum.size() - 1] = char(badSum.at(badSum.size() - 1) ^ 0x10); // the checksum's top byte
     save(QStringLiteral("badsum.img"), badSum);
@@ -454,8 +456,20 @@ void TestCli::commands_data()
         "image(.|\\n)*Starting the firmware in RAM at 0x40003000(.|\\n)*The camera came up: Quenvor QV294C "
         "(.|\\n)*Writing FW\\.\\.\\.",
         "@fw.img");
+    const QString cli = binDir + QStringLiteral("/flashwick-cli");
+    row("recover: verbose", {loader}, {"--verbose", "camera", "recover", "--yes", "@fw.img"}, 0, "",
+        "(?s)boot loader request 0xa0 out value 0x3000 index 0x4000 length 4096: ok\\n.*boot loader request "
+        "0xa0 in value 0x3000 index 0x4000 length 4096: 4096 byte\\(s\\): .*boot loader request 0xa0 out "
+        "value 0x3000 index 0x4000 length 0: .*camera request 0xd0 out",
+        "@fw.img");
+    row("recover: dry run", {loader}, {"--verbose", "camera", "recover", "--dry-run", "@fw.img"}, 0,
+        "Dry run: .*fw\\.img \\(9004 bytes\\) would be loaded into the RAM of the camera at usb:1-\\d+",
+        "(?s)^(?!.*request 0x)");
+    // Before the start the chip stays in its boot loader, for another try.
     row("recover: RAM write fails", {loader + ",ram-stall=40004000"},
-        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        {"sh", "-c",
+         (cli + " camera recover --yes @fw.img; echo exit=$?; " + cli + " list").toUtf8().constData()},
+        0, "^exit=1\\nCameras: 0\\nCameras without firmware \\(FX3 USB boot loader 04b4:00f3\\): 1\\n",
         "Recovery failed at \"load into RAM\": writing 4096 bytes at 0x40004000 failed \\(Pipe error\\)\\. "
         "The camera is still in its boot loader: run the command again\\.");
     row("recover: read-back fails", {loader + ",ram-read-stall=40003000"},
@@ -471,9 +485,38 @@ void TestCli::commands_data()
         "Recovery failed at \"wait for the camera\": no camera came up within 10 s of the start\\. Unplug "
         "the "
         "camera and plug it in again");
+    row("recover: the camera that came up does not answer", {loader + ",stall=a2"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "Recovery failed at \"open the camera\": the camera at usb:2-\\d+ cannot be opened or does not "
+        "answer \\(Pipe error\\)\\. Unplug the camera and plug it in again");
     row("recover: flash write fails", {loader + ",corrupt-page=16"},
         {"camera", "recover", "--yes", "@fw.img"}, 1, "",
-        "ERROR: Writing FW Failed! a chunk read back differs from what was written \\(result 6\\)");
+        "To write the file again: flashwick-cli camera write-fw .*fw\\.img --camera usb:2-\\d+\\n(.|\\n)*"
+        "ERROR: Writing FW Failed! a chunk read back differs from what was written \\(result 6\\)\\. The "
+        "firmware area is erased and holds only the first 4096 of the file's 9004 bytes\\. The camera runs "
+        "the image from RAM: keep it connected and write again");
+    row("recover: two chips, none chosen", {loader, loader}, {"camera", "recover", "--yes", "@fw.img"}, 3, "",
+        "2 cameras are in their boot loader \\(usb:1-\\d+, usb:1-\\d+\\): choose one with --camera "
+        "PATH\\|INDEX");
+    row("recover: the second chip, by index", {"--camera=timings=none,flash=@erased.bin", loader},
+        {"camera", "recover", "--yes", "--camera", "1", "@fw.img"}, 0, "Writing FW Successful!", "",
+        "untouched");
+    // A write cut by a cable drop, the re-plug, the boot loader, the recovery, and after the next
+    // re-plug the camera starts from its flash with the image's version.
+    row("recover: cut write, re-plug, recover, re-plug", {"--camera=timings=none,unplug-after=24"},
+        {"sh", "-c",
+         (cli + " camera write-fw --yes @tagged.img; echo write=$?; kill -USR2 $PPID; sleep 1; " + cli +
+          " list; " + cli +
+          " camera recover --yes @tagged.img; echo recover=$?; kill -USR1 $PPID; sleep 1; " +
+          "kill -USR2 $PPID; sleep 1; " + cli + " camera info")
+             .toUtf8()
+             .constData()},
+        0,
+        "^write=1\\nCameras: 0\\nCameras without firmware(.|\\n)*\\nrecover=0\\nCamera 0: .*\\n(.|\\n)*"
+        "firmware  V1\\.3\\.2\\n",
+        "The camera left the bus during the write(.|\\n)*The camera runs the image from RAM \\(firmware "
+        "V1\\.3\\.2\\)",
+        "@tagged.img");
     row("recover: no boot loader", {cam}, {"camera", "recover", "--yes", "@fw.img"}, 3, "",
         "no camera in its FX3 USB boot loader", "untouched");
     row("recover: image refused", {loader}, {"camera", "recover", "--yes", "@badsum.img"}, 4, "",
@@ -875,7 +918,14 @@ void TestCli::jsonSchema_data()
     row("list: camera without firmware", {"--camera=boot-loader,timings=none"}, {"list"}, 0,
         "\"cameraBootLoaders\":\\[\\{\"path\":\"usb:1-");
     row("recover", {"--camera=boot-loader,timings=none"}, {"camera", "recover", "--yes", "@largest.img"}, 0,
-        "\"operation\":\"write-fw\"(.|\\n)*\"firmware\":\"1\\.2\\.3\"");
+        "\"operation\":\"recover\",\"percent\":100(.|\\n)*\"operation\":\"write-fw\"(.|\\n)*\"areaState\":"
+        "\"written\"(.|\\n)*\"firmware\":\"1\\.2\\.3\"");
+    row("recover: dry run", {"--camera=boot-loader,timings=none"},
+        {"camera", "recover", "--dry-run", "@fw.img"}, 0, "\"dryRun\":true");
+    row("recover: fails at the flash write", {"--camera=boot-loader,timings=none,corrupt-page=16"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1,
+        "\"areaState\":\"partly written\"(.|\\n)*\"failedStep\":\"write the "
+        "flash\"(.|\\n)*\"writtenBytes\":4096");
     row("recover: fails at the RAM load", {"--camera=boot-loader,timings=none,ram-corrupt=40003000"},
         {"camera", "recover", "--yes", "@fw.img"}, 1, "\"failedStep\":\"load into RAM\"");
     row("wheel info", {wheel}, {"wheel", "info"}, 0, "\"event\":\"wheel\"");
