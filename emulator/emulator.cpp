@@ -62,9 +62,10 @@ struct Device
     int bus = 0;
     int address = 0;
     int port = 0;
-    std::string record;  // umockdev description, added on every plug
-    std::string syspath; // /sys/devices/...
-    std::string devnode; // /dev/bus/usb/BBB/DDD
+    std::string record;    // umockdev description, added on every plug
+    std::string syspath;   // /sys/devices/...
+    std::string devnode;   // /dev/bus/usb/BBB/DDD
+    DeviceId partner = -1; // a camera's boot loader, a boot loader's camera
     UMockdevIoctlBase* handler = nullptr;
     gulong ioctlSignal = 0;
     gulong connectSignal = 0;
@@ -177,7 +178,15 @@ struct Testbed::Private
         return d && d->model->identity().camera ? d : nullptr;
     }
 
-    DeviceId addDevice(const DeviceIdentity& identity, const CameraConfig& config);
+    DeviceId addDevice(const DeviceIdentity& identity, const CameraConfig& config, bool plug = true);
+    Device* createDevice(const DeviceIdentity& identity, const CameraConfig& config); // umockdevMutex held
+    // The chip's ROM starts (umockdevMutex held): the camera when its firmware area holds a valid
+    // image, otherwise its boot loader.
+    void bootUnit(Device* camera);
+    // A device that left returns (umockdevMutex held): a camera starts again, a boot loader brings up
+    // its camera running the firmware it started.
+    void comeBack(Device* d);
+    Device* cameraOfUnit(Device* d) const; // mutex held
     void applyOpenFailure(Device* d);
     void plugIn(Device* d);                  // umockdevMutex held
     void takeOut(Device* d);                 // umockdevMutex held
@@ -508,7 +517,7 @@ void Testbed::Private::runActions()
             }
             if (due) {
                 if (a.returning)
-                    plugIn(d);
+                    comeBack(d);
                 else
                     takeOut(d);
             }
@@ -578,11 +587,21 @@ void Testbed::Private::takeOut(Device* d)
     d->sysfsPresent = false;
 }
 
-DeviceId Testbed::Private::addDevice(const DeviceIdentity& identityIn, const CameraConfig& config)
+DeviceId Testbed::Private::addDevice(const DeviceIdentity& identity, const CameraConfig& config, bool plug)
 {
     if (!testbed)
         return -1;
     std::lock_guard<std::mutex> um(umockdevMutex);
+    Device* d = createDevice(identity, config);
+    if (!d)
+        return -1;
+    if (plug)
+        plugIn(d);
+    return d->id;
+}
+
+Device* Testbed::Private::createDevice(const DeviceIdentity& identityIn, const CameraConfig& config)
+{
     auto d = std::make_unique<Device>();
     DeviceIdentity identity = identityIn;
     d->owner = this;
@@ -650,15 +669,99 @@ DeviceId Testbed::Private::addDevice(const DeviceIdentity& identityIn, const Cam
         error = std::string("cannot attach the device handler: ") + (err ? err->message : "?");
         g_clear_error(&err);
         g_object_unref(d->handler);
-        return -1;
+        return nullptr;
     }
     Device* raw = d.get();
     {
         std::lock_guard<std::mutex> lock(mutex);
         devices.push_back(std::move(d));
     }
-    plugIn(raw);
-    return raw->id;
+    return raw;
+}
+
+Device* Testbed::Private::cameraOfUnit(Device* d) const
+{
+    return d->model->identity().bootLoader ? find(d->partner) : d;
+}
+
+void Testbed::Private::bootUnit(Device* camera)
+{
+    Device* loader = nullptr;
+    bool valid = false;
+    CameraConfig loaderConfig;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        valid = camera->model->bootFromFlash();
+        loader = find(camera->partner);
+        if (!valid && !loader) {
+            // The boot loader takes the camera's timings and the faults meant for it.
+            loaderConfig.name = "FX3 USB boot loader";
+            loaderConfig.manufacturer = "";
+            loaderConfig.speed = UsbSpeed::High;
+            loaderConfig.productId = BootLoaderProductId;
+            loaderConfig.timings = camera->model->config().timings;
+            const CameraFaults& f = camera->model->config().faults;
+            loaderConfig.faults.stallRamWrites = f.stallRamWrites;
+            loaderConfig.faults.stallRamReads = f.stallRamReads;
+            loaderConfig.faults.corruptRamReads = f.corruptRamReads;
+            loaderConfig.faults.noCameraAfterStart = f.noCameraAfterStart;
+        }
+    }
+    if (valid) {
+        if (loader)
+            takeOut(loader);
+        plugIn(camera);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        camera->onBus = false;
+    }
+    takeOut(camera);
+    if (!loader) {
+        DeviceIdentity identity;
+        identity.camera = false;
+        identity.bootLoader = true;
+        identity.vendorId = BootLoaderVendorId;
+        identity.productId = BootLoaderProductId;
+        identity.manufacturer = loaderConfig.manufacturer;
+        identity.product = loaderConfig.name;
+        identity.speed = UsbSpeed::High;
+        loader = createDevice(identity, loaderConfig);
+        if (!loader)
+            return;
+        std::lock_guard<std::mutex> lock(mutex);
+        loader->partner = camera->id;
+        camera->partner = loader->id;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        loader->model->resetRam();
+    }
+    plugIn(loader);
+}
+
+void Testbed::Private::comeBack(Device* d)
+{
+    Device* camera = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!d->model->identity().bootLoader) {
+            camera = d;
+        } else {
+            camera = find(d->partner);
+            if (!camera)
+                return;
+            // Running from RAM: the flash stays as it is; the version is the started image's.
+            if (d->model->startedVersion() >= 0)
+                camera->model->config().firmwareVersion = uint8_t(d->model->startedVersion());
+            ++camera->leaveEpoch;
+        }
+    }
+    if (camera == d)
+        bootUnit(camera);
+    else
+        plugIn(camera);
 }
 
 Testbed::Testbed() : d(std::make_unique<Private>())
@@ -754,7 +857,19 @@ DeviceId Testbed::addCamera(const CameraConfig& config)
     id.product = config.name;
     id.serial = config.serial;
     id.speed = config.speed;
-    return d->addDevice(id, config);
+    if (!config.startInBootLoader)
+        return d->addDevice(id, config);
+    const DeviceId camera = d->addDevice(id, config, false);
+    if (camera >= 0) {
+        std::lock_guard<std::mutex> um(d->umockdevMutex);
+        Device* dev = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(d->mutex);
+            dev = d->find(camera);
+        }
+        d->bootUnit(dev);
+    }
+    return camera;
 }
 
 DeviceId Testbed::addForeignDevice(uint16_t vendorId, uint16_t productId, const std::string& product)
@@ -773,42 +888,88 @@ DeviceId Testbed::addForeignDevice(uint16_t vendorId, uint16_t productId, const 
 bool Testbed::unplug(DeviceId id)
 {
     std::lock_guard<std::mutex> um(d->umockdevMutex);
-    Device* dev = nullptr;
+    std::vector<Device*> out;
     {
         std::lock_guard<std::mutex> lock(d->mutex);
-        dev = d->find(id);
+        Device* dev = d->find(id);
         if (!dev)
             return false;
-        if (!dev->onBus && !dev->sysfsPresent) {
-            // Off the bus already, perhaps between the two halves of a reset: it stays away.
-            ++dev->leaveEpoch;
-            return false;
+        for (Device* part : {dev, d->find(dev->partner)}) {
+            if (!part)
+                continue;
+            ++part->leaveEpoch; // cancels a pending return after a reset or a start
+            if (!part->onBus && !part->sysfsPresent)
+                continue; // off the bus already, perhaps between the two halves of a reset
+            if (part->onBus) {
+                part->onBus = false;
+                ++part->generation;
+            }
+            out.push_back(part);
         }
-        if (dev->onBus) {
-            dev->onBus = false;
-            ++dev->generation;
-        }
-        ++dev->leaveEpoch; // cancels a pending return after reset
     }
-    d->takeOut(dev);
-    return true;
+    for (Device* part : out)
+        d->takeOut(part);
+    return !out.empty();
 }
 
 bool Testbed::replug(DeviceId id)
 {
     std::lock_guard<std::mutex> um(d->umockdevMutex);
-    Device* dev = nullptr;
+    Device* unit = nullptr;
+    Device* loader = nullptr;
     {
         std::lock_guard<std::mutex> lock(d->mutex);
-        dev = d->find(id);
+        Device* dev = d->find(id);
         if (!dev)
             return false;
-        if (dev->onBus && dev->sysfsPresent)
+        unit = d->cameraOfUnit(dev);
+        if (!unit)
             return false;
-        ++dev->leaveEpoch;
+        loader = d->find(unit->partner);
+        if ((unit->onBus && unit->sysfsPresent) || (loader && loader->onBus && loader->sysfsPresent))
+            return false;
+        ++unit->leaveEpoch;
+        if (loader)
+            ++loader->leaveEpoch;
     }
-    d->plugIn(dev);
-    return dev->sysfsPresent;
+    if (unit->model->identity().camera)
+        d->bootUnit(unit);
+    else
+        d->plugIn(unit);
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        loader = d->find(unit->partner);
+    }
+    return unit->sysfsPresent || (loader && loader->sysfsPresent);
+}
+
+DeviceId Testbed::bootLoaderOf(DeviceId camera) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    Device* dev = d->camera(camera);
+    return dev ? dev->partner : -1;
+}
+
+DeviceId Testbed::cameraOf(DeviceId bootLoader) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    Device* dev = d->find(bootLoader);
+    return dev && dev->model->identity().bootLoader ? dev->partner : -1;
+}
+
+std::vector<uint8_t> Testbed::ram(DeviceId bootLoader, uint32_t address, uint32_t length) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    Device* dev = d->find(bootLoader);
+    return dev && dev->model->identity().bootLoader ? dev->model->ram(address, length)
+                                                    : std::vector<uint8_t>();
+}
+
+int Testbed::startCount(DeviceId bootLoader) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    Device* dev = d->find(bootLoader);
+    return dev && dev->model->identity().bootLoader ? dev->model->starts() : 0;
 }
 
 bool Testbed::isPlugged(DeviceId id) const

@@ -31,6 +31,25 @@ constexpr uint32_t FlashBlockSize = 64 * 1024;
 constexpr uint32_t FlashSectorSize = 4 * 1024;
 constexpr uint32_t FlashPageSize = 256;
 constexpr uint32_t MaxTransferLength = 4096;
+constexpr uint32_t FirmwareAreaSize = 0x40000; // where the chip's ROM looks for its boot image
+
+// The FX3 chip's USB boot loader, which the emulated ROM starts when the flash holds no usable image.
+constexpr uint16_t BootLoaderVendorId = 0x04B4;
+constexpr uint16_t BootLoaderProductId = 0x00F3;
+constexpr uint8_t ReqBootLoaderRam = 0xA0;
+// Its RAM: ITCM and SYSMEM (end exclusive).
+constexpr uint32_t ItcmStart = 0x00000000;
+constexpr uint32_t ItcmEnd = 0x00004000;
+constexpr uint32_t SysmemStart = 0x40000000;
+constexpr uint32_t SysmemEnd = 0x40080000;
+// A firmware whose section data hold these four bytes at a 4-aligned place, followed by one byte,
+// reports that byte as its firmware version (0xA2) once the camera runs it.
+constexpr char FirmwareVersionTag[] = "QVFW";
+
+// An FX3 boot image of one section at 0x40003000 holding the version tag, `version` and
+// `fillerBytes` more bytes of a fixed pattern (rounded up to whole words), entry point at the
+// section start, with its checksum.
+std::vector<uint8_t> bootImage(uint8_t version, size_t fillerBytes = 12);
 
 // Camera vendor requests.
 enum CameraRequest : uint8_t
@@ -84,6 +103,12 @@ struct CameraFaults
     // requests (0: at once), so a fault can be armed at the n-th request of a write.
     int faultsAfterRequests = 0;
     OpenFailure openFailure = OpenFailure::None;
+
+    // Faults of the boot loader (given to a camera, they pass to its boot loader when it appears).
+    std::set<uint32_t> stallRamWrites;  // a 0xA0 RAM write to one of these addresses stalls
+    std::set<uint32_t> stallRamReads;   // a 0xA0 RAM read from one of these addresses stalls
+    std::set<uint32_t> corruptRamReads; // ... returns its last byte inverted
+    bool noCameraAfterStart = false;    // the start request leaves the bus and no camera comes up
 };
 
 struct CameraConfig
@@ -97,6 +122,9 @@ struct CameraConfig
     uint16_t productId = CameraProductId;
     CameraTimings timings;
     CameraFaults faults;
+    // The flash starts erased, so the camera comes up as the chip's USB boot loader. Otherwise the
+    // firmware area holds bootImage(firmwareVersion).
+    bool startInBootLoader = false;
 };
 
 // One control transfer seen on endpoint 0, in arrival order.
@@ -142,11 +170,23 @@ public:
 
     // Unplug sends "remove"; replug sends "add" for the same port. Clients holding the old node get
     // ENODEV from then on, as after a real disconnect. Both return false when nothing changed.
+    // A camera and its boot loader are one unit: either id unplugs whichever of the two is on the
+    // bus, and a replug (like the return after a 0xE0 reset) starts the chip's ROM, which brings up
+    // the camera when the firmware area holds a valid boot image and the boot loader otherwise.
     bool unplug(DeviceId id);
     bool replug(DeviceId id);
     bool isPlugged(DeviceId id) const;
     // Adds a uevent of any action for a plugged device ("change", ...).
     bool sendUevent(DeviceId id, const std::string& action);
+
+    // The boot loader of a camera (-1 until the camera first started into it), and the camera of a
+    // boot loader.
+    DeviceId bootLoaderOf(DeviceId camera) const;
+    DeviceId cameraOf(DeviceId bootLoader) const;
+    // A boot loader's RAM (empty for other ids or addresses outside ITCM and SYSMEM).
+    std::vector<uint8_t> ram(DeviceId bootLoader, uint32_t address, uint32_t length) const;
+    // Start requests a boot loader answered.
+    int startCount(DeviceId bootLoader) const;
 
     std::string sysfsPath(DeviceId id) const;
     std::string devNode(DeviceId id) const; // /dev/bus/usb/BBB/DDD

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,6 +63,13 @@ void usage(FILE* out)
             "      busy-forever           the status request always answers busy\n"
             "      unplug-after=N         the camera leaves the bus after N control requests\n"
             "      open-fail=nonode|denied   opening the device node fails\n"
+            "      boot-loader            the flash starts erased: the chip comes up as its USB boot\n"
+            "                             loader (04b4:00f3), as does any camera whose firmware area\n"
+            "                             holds no valid boot image after a reset or re-plug\n"
+            "      ram-stall=ADDR/...     boot loader: RAM writes to these addresses (hex) stall\n"
+            "      ram-read-stall=ADDR/...  boot loader: RAM reads from these addresses stall\n"
+            "      ram-corrupt=ADDR/...   boot loader: RAM reads from these addresses come back corrupted\n"
+            "      no-camera-after-start  boot loader: the started firmware never comes up\n"
             "      plug-after-ms=N        the camera appears N ms after COMMAND started\n"
             "      unplug-after-ms=N      the camera is unplugged N ms after COMMAND started\n"
             "  --foreign[=VID:PID]        a USB device of another maker (default 046d:c52b)\n"
@@ -223,6 +231,16 @@ DeviceSpec parseCamera(const std::string& spec)
                 c.faults.corruptPages.insert(uint16_t(number(key, page, 0, 0xFFFF)));
         } else if (key == "busy-forever")
             c.faults.busyForever = true;
+        else if (key == "boot-loader")
+            c.startInBootLoader = true;
+        else if (key == "ram-stall" || key == "ram-read-stall" || key == "ram-corrupt") {
+            std::set<uint32_t>& set = key == "ram-stall"        ? c.faults.stallRamWrites
+                                      : key == "ram-read-stall" ? c.faults.stallRamReads
+                                                                : c.faults.corruptRamReads;
+            for (const std::string& address : split(value, '/'))
+                set.insert(uint32_t(hexNumber(key, address, 0xFFFFFFFFL)));
+        } else if (key == "no-camera-after-start")
+            c.faults.noCameraAfterStart = true;
         else if (key == "unplug-after")
             c.faults.unplugAfterRequests = int(number(key, value, 1, 100000000));
         else if (key == "open-fail") {
@@ -380,12 +398,22 @@ int main(int argc, char** argv)
         s.id = s.camera ? testbed.addCamera(s.config) : testbed.addForeignDevice(s.vendorId, s.productId);
         if (s.id < 0)
             die("cannot add a device: " + testbed.errorString());
-        if (!s.flashFile.empty())
+        if (!s.flashFile.empty()) {
+            // The chip starts from the given flash: off the bus, new contents, plugged again.
+            testbed.unplug(s.id);
+            testbed.fillFlash(s.id, 0xFF);
             testbed.setFlash(s.id, 0, readFile(s.flashFile));
+            if (s.plugAfterMs < 0)
+                testbed.replug(s.id);
+        }
         if (s.plugAfterMs >= 0)
             testbed.unplug(s.id);
         if (!quiet) {
-            if (s.camera) {
+            const DeviceId loader = s.camera ? testbed.bootLoaderOf(s.id) : -1;
+            if (loader >= 0 && testbed.isPlugged(loader)) {
+                fprintf(stderr, "%s: camera without usable firmware: FX3 USB boot loader 04b4:00f3 at %s\n",
+                        Program, testbed.devNode(loader).c_str());
+            } else if (s.camera) {
                 const CameraConfig c = testbed.config(s.id);
                 fprintf(stderr, "%s: camera \"%s\" serial %s, %s, at %s (port %d-%d)%s\n", Program,
                         c.name.c_str(), c.serial.c_str(),

@@ -43,13 +43,178 @@ ControlReply inData(std::vector<uint8_t> data, uint16_t wLength)
     return r;
 }
 
+uint32_t u32(const std::vector<uint8_t>& v, size_t at)
+{
+    return uint32_t(v[at]) | uint32_t(v[at + 1]) << 8 | uint32_t(v[at + 2]) << 16 | uint32_t(v[at + 3]) << 24;
+}
+
+void putU32(std::vector<uint8_t>& v, uint32_t x)
+{
+    for (int i = 0; i < 4; ++i)
+        v.push_back(uint8_t(x >> (8 * i)));
+}
+
+bool inRam(uint64_t address, uint64_t length)
+{
+    const uint64_t end = address + length;
+    return (address >= ItcmStart && end <= ItcmEnd) || (address >= SysmemStart && end <= SysmemEnd);
+}
+
+// The byte after the first version tag at a 4-aligned offset of data[0, length), or -1.
+int versionTag(const uint8_t* data, size_t length)
+{
+    for (size_t i = 0; i + 5 <= length; i += 4)
+        if (std::equal(FirmwareVersionTag, FirmwareVersionTag + 4, data + i))
+            return data[i + 4];
+    return -1;
+}
+
 } // namespace
+
+std::vector<uint8_t> bootImage(uint8_t version, size_t fillerBytes)
+{
+    std::vector<uint8_t> data(FirmwareVersionTag, FirmwareVersionTag + 4);
+    data.push_back(version);
+    data.resize(8, 0);
+    for (size_t i = 0; i < fillerBytes; ++i)
+        data.push_back(uint8_t(0x5A ^ (i * 7)));
+    data.resize((data.size() + 3) / 4 * 4, 0);
+    const uint32_t address = SysmemStart + 0x3000;
+    std::vector<uint8_t> image{'C', 'Y', 0x1C, 0xB0};
+    putU32(image, uint32_t(data.size() / 4));
+    putU32(image, address);
+    image.insert(image.end(), data.begin(), data.end());
+    putU32(image, 0);
+    putU32(image, address);
+    uint32_t sum = 0;
+    for (size_t i = 0; i < data.size(); i += 4)
+        sum += u32(data, i);
+    putU32(image, sum);
+    return image;
+}
+
+bool readBootImage(const std::vector<uint8_t>& memory, size_t start, size_t limit, int& version)
+{
+    version = -1;
+    const size_t end = std::min(memory.size(), start + limit);
+    if (start + 4 > end || memory[start] != 'C' || memory[start + 1] != 'Y' || (memory[start + 2] & 0xC1) ||
+        memory[start + 3] != 0xB0)
+        return false;
+    size_t at = start + 4;
+    uint32_t sum = 0;
+    int sections = 0;
+    for (;;) {
+        if (at + 8 > end)
+            return false;
+        const uint64_t bytes = uint64_t(u32(memory, at)) * 4;
+        const uint32_t address = u32(memory, at + 4);
+        at += 8;
+        if (bytes == 0) {
+            if (!sections || !inRam(address, 1) || at + 4 > end)
+                return false;
+            return u32(memory, at) == sum;
+        }
+        if (address % 4 || !inRam(address, bytes) || at + bytes > end)
+            return false;
+        for (size_t i = 0; i < bytes; i += 4)
+            sum += u32(memory, at + i);
+        if (version < 0)
+            version = versionTag(memory.data() + at, size_t(bytes));
+        at += size_t(bytes);
+        ++sections;
+    }
+}
 
 UsbDeviceModel::UsbDeviceModel(const DeviceIdentity& identity, const CameraConfig& config)
     : id(identity), cfg(config)
 {
-    if (id.camera)
+    if (id.camera) {
         flashMemory.assign(FlashSize, 0xFF);
+        if (!cfg.startInBootLoader) {
+            const std::vector<uint8_t> image = bootImage(cfg.firmwareVersion);
+            std::copy(image.begin(), image.end(), flashMemory.begin());
+        }
+    }
+    if (id.bootLoader)
+        resetRam();
+}
+
+bool UsbDeviceModel::bootFromFlash()
+{
+    int version = -1;
+    if (!readBootImage(flashMemory, 0, FirmwareAreaSize, version))
+        return false;
+    if (version >= 0)
+        cfg.firmwareVersion = uint8_t(version);
+    return true;
+}
+
+void UsbDeviceModel::resetRam()
+{
+    itcm.assign(ItcmEnd - ItcmStart, 0);
+    sysmem.assign(SysmemEnd - SysmemStart, 0);
+    written.clear();
+}
+
+uint8_t* UsbDeviceModel::ramAt(uint32_t address, uint32_t length)
+{
+    if (!inRam(address, length) || itcm.empty())
+        return nullptr;
+    return address < ItcmEnd ? itcm.data() + (address - ItcmStart) : sysmem.data() + (address - SysmemStart);
+}
+
+std::vector<uint8_t> UsbDeviceModel::ram(uint32_t address, uint32_t length) const
+{
+    const uint8_t* p = const_cast<UsbDeviceModel*>(this)->ramAt(address, length);
+    return p ? std::vector<uint8_t>(p, p + length) : std::vector<uint8_t>();
+}
+
+ControlReply UsbDeviceModel::bootLoaderRequest(const SetupPacket& setup, const uint8_t* outData,
+                                               size_t outLength)
+{
+    if (setup.request != ReqBootLoaderRam)
+        return stall();
+    const bool in = setup.requestType & DirIn;
+    const uint32_t address = uint32_t(setup.index) << 16 | setup.value;
+    const CameraFaults& f = cfg.faults;
+    if (!in && setup.length == 0) {
+        // Start: the ROM jumps to the entry point and the chip leaves the bus. Firmware comes up
+        // only from RAM that was loaded.
+        ++startCount;
+        const bool loaded = std::any_of(written.begin(), written.end(), [address](const auto& r) {
+            return address >= r.first && address < r.first + r.second;
+        });
+        startVersion = -1;
+        for (const auto& r : written) {
+            const std::vector<uint8_t> bytes = ram(r.first, r.second);
+            startVersion = versionTag(bytes.data(), bytes.size());
+            if (startVersion >= 0)
+                break;
+        }
+        ControlReply r;
+        r.leaveBus = true;
+        r.returnAfterLeave = loaded && !f.noCameraAfterStart;
+        return r;
+    }
+    if (address % 4 || setup.length == 0 || setup.length > MaxTransferLength)
+        return stall();
+    uint8_t* p = ramAt(address, setup.length);
+    if (!p)
+        return stall();
+    if (!in) {
+        if (outLength < setup.length || f.stallRamWrites.count(address))
+            return stall();
+        std::copy(outData, outData + setup.length, p);
+        written.emplace_back(address, uint32_t(setup.length));
+        return ControlReply();
+    }
+    if (f.stallRamReads.count(address))
+        return stall();
+    ControlReply r;
+    r.data.assign(p, p + setup.length);
+    if (f.corruptRamReads.count(address))
+        r.data.back() = uint8_t(~r.data.back());
+    return r;
 }
 
 std::vector<uint8_t> UsbDeviceModel::concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
@@ -95,8 +260,12 @@ std::vector<uint8_t> UsbDeviceModel::configurationDescriptor() const
                            0, 1 /*interfaces*/,     1 /*value*/,
                            0, 0x80 /*bus powered*/, super ? uint8_t(112) : uint8_t(250) /*mA/8 or mA/2*/};
     // Interface 0: vendor class with one bulk IN endpoint (the image stream of a camera).
-    std::vector<uint8_t> intf{9, 4, 0, 0, 1, 0xFF, 0x00, 0x00, 0};
+    std::vector<uint8_t> intf{9, 4, 0, 0, uint8_t(id.bootLoader ? 0 : 1), 0xFF, 0x00, 0x00, 0};
     c.insert(c.end(), intf.begin(), intf.end());
+    if (id.bootLoader) { // vendor interface, endpoint 0 only
+        c[2] = uint8_t(c.size());
+        return c;
+    }
     std::vector<uint8_t> ep{7, 5, 0x81, 0x02};
     putU16(ep, super ? 1024 : (id.fullSpeed ? 64 : 512));
     ep.push_back(0);
@@ -172,6 +341,8 @@ ControlReply UsbDeviceModel::handle(const SetupPacket& setup, const uint8_t* out
         reply = standardRequest(setup);
     } else if ((setup.requestType & TypeMask) == TypeVendor && id.camera) {
         reply = vendorRequest(setup, outData, outLength, now);
+    } else if ((setup.requestType & TypeMask) == TypeVendor && id.bootLoader) {
+        reply = bootLoaderRequest(setup, outData, outLength);
     } else {
         reply = stall();
     }

@@ -29,6 +29,156 @@
     </message>
 </context>
 <context>
+    <name>CameraRecovery</name>
+    <message>
+        <source>Opening the FX3 boot loader at %1...</source>
+        <translation>正在打开 %1 处的 FX3 引导程序…</translation>
+    </message>
+    <message>
+        <source>Every chunk read back and compared; the RAM checksum %1 matches the image.</source>
+        <translation>每一块都已读回并比较；内存校验和 %1 与映像一致。</translation>
+    </message>
+    <message>
+        <source>Starting the firmware in RAM at %1...</source>
+        <translation>正在从内存地址 %1 启动固件…</translation>
+    </message>
+    <message>
+        <source>Waiting for the camera to come up (at most %1 s)...</source>
+        <translation>正在等待相机出现（最多 %1 秒）…</translation>
+    </message>
+    <message>
+        <source>The camera came up: %1 (%2).</source>
+        <translation>相机已出现：%1（%2）。</translation>
+    </message>
+    <message>
+        <source>The camera runs the image from RAM (firmware %1); writing it into the flash.</source>
+        <translation>相机正在从内存运行该映像（固件 %1）；现在把它写入闪存。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery stopped before the start: the camera is still in its boot loader.</source>
+        <translation>错误：恢复在启动前已停止：相机仍处于引导程序中。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;open the boot loader&quot;: the boot loader at %1 cannot be opened%2.</source>
+        <translation>错误：恢复在“打开引导程序”一步失败：无法打开 %1 处的引导程序%2。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;load into RAM&quot;: the file is not a valid firmware image.</source>
+        <translation>错误：恢复在“载入内存”一步失败：该文件不是有效的固件映像。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;load into RAM&quot;: writing %1 bytes at %2 failed%3.</source>
+        <translation>错误：恢复在“载入内存”一步失败：在 %2 写入 %1 字节失败%3。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;load into RAM&quot;: reading %1 bytes back at %2 failed%3.</source>
+        <translation>错误：恢复在“载入内存”一步失败：在 %2 读回 %1 字节失败%3。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;load into RAM&quot;: the %1 bytes read back at %2 differ from the image.</source>
+        <translation>错误：恢复在“载入内存”一步失败：在 %2 读回的 %1 字节与映像不同。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;check the RAM&quot;: checksum %1, the image says %2.</source>
+        <translation>错误：恢复在“检查内存”一步失败：校验和为 %1，映像中记载为 %2。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;wait for the camera&quot;: %1 cameras came up at once, so the recovered one is not known.</source>
+        <translation>错误：恢复在“等待相机”一步失败：同时出现了 %1 台相机，无法确定哪一台是被恢复的相机。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;wait for the camera&quot;: no camera came up within %1 s of the start.</source>
+        <translation>错误：恢复在“等待相机”一步失败：启动后 %1 秒内没有相机出现。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;open the camera&quot;: the camera at %1 cannot be opened or does not answer%2.</source>
+        <translation>错误：恢复在“打开相机”一步失败：无法打开 %1 处的相机或相机无应答%2。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;load into RAM&quot;: another program holds the boot loader%1.</source>
+        <translation>错误：恢复在“载入内存”一步失败：另一个程序占用着引导程序%1。</translation>
+    </message>
+    <message>
+        <source>ERROR: Recovery failed at &quot;load into RAM&quot;: the boot loader cannot be taken for the load%1.</source>
+        <translation>错误：恢复在“载入内存”一步失败：无法为载入独占引导程序%1。</translation>
+    </message>
+    <message>
+        <source>Loading the image into the camera&apos;s RAM (%1 bytes in %2 section(s))...</source>
+        <translation>正在把固件映像载入相机内存（%1 字节，%2 个段）…</translation>
+    </message>
+</context>
+<context>
+    <name>Fx3BootImage</name>
+    <message>
+        <source>not a regular file</source>
+        <translation>不是普通文件</translation>
+    </message>
+    <message>
+        <source>the file cannot be read (%1)</source>
+        <translation>无法读取该文件（%1）</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>文件为空</translation>
+    </message>
+    <message>
+        <source>the file holds %1 bytes; the firmware area takes at most %2</source>
+        <translation>文件有 %1 字节；固件区最多只能容纳 %2 字节</translation>
+    </message>
+    <message>
+        <source>it does not start with the FX3 boot-image signature &quot;CY&quot;</source>
+        <translation>文件开头不是 FX3 引导映像标志“CY”</translation>
+    </message>
+    <message>
+        <source>bImageCTL is %1: its bits 7:6 must be 0</source>
+        <translation>bImageCTL 为 %1：其第 7:6 位必须为 0</translation>
+    </message>
+    <message>
+        <source>bImageCTL is %1: bit 0 marks a data image, not executable firmware</source>
+        <translation>bImageCTL 为 %1：第 0 位表示数据映像，而不是可执行的固件</translation>
+    </message>
+    <message>
+        <source>bImageType is %1, not 0xB0 (firmware with checksum)</source>
+        <translation>bImageType 为 %1，而不是 0xB0（带校验和的固件）</translation>
+    </message>
+    <message>
+        <source>section %1 at offset %2 claims %3 bytes, but only %4 follow</source>
+        <translation>偏移 %2 处的第 %1 段声明有 %3 字节，但其后只有 %4 字节</translation>
+    </message>
+    <message>
+        <source>section %1 loads to %2, which is not a multiple of 4</source>
+        <translation>第 %1 段的载入地址 %2 不是 4 的倍数</translation>
+    </message>
+    <message>
+        <source>section %1 (%2 bytes at %3) lies outside ITCM (0x00000000-0x00003FFF) and SYSMEM (0x40000000-0x4007FFFF)</source>
+        <translation>第 %1 段（%3 处的 %2 字节）不在 ITCM（0x00000000-0x00003FFF）和 SYSMEM（0x40000000-0x4007FFFF）之内</translation>
+    </message>
+    <message>
+        <source>it holds no section: there is no firmware to load</source>
+        <translation>其中没有任何段：没有可载入的固件</translation>
+    </message>
+    <message>
+        <source>it ends at offset %1 without a terminator (a section of length 0 naming the entry point)</source>
+        <translation>文件在偏移 %1 处结束，缺少结束记录（长度为 0 并给出入口地址的段）</translation>
+    </message>
+    <message>
+        <source>the entry point %1 lies outside ITCM and SYSMEM</source>
+        <translation>入口地址 %1 不在 ITCM 和 SYSMEM 之内</translation>
+    </message>
+    <message>
+        <source>it ends at offset %1, where the checksum should follow the terminator</source>
+        <translation>文件在偏移 %1 处结束，而结束记录之后应当是校验和</translation>
+    </message>
+    <message>
+        <source>checksum %1, the image says %2</source>
+        <translation>校验和为 %1，映像中记载为 %2</translation>
+    </message>
+    <message>
+        <source>%1 bytes follow the checksum at offset %2</source>
+        <translation>偏移 %2 处的校验和之后还有 %1 字节</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>CameraFlashwick</source>
@@ -857,6 +1007,68 @@ and try again!</source>
     <message>
         <source>Filter wheel library %1 lacks the function(s) %2: wheels cannot be controlled. Install the maker&apos;s library (see README).</source>
         <translation>滤镜轮库 %1 缺少函数 %2：无法控制滤镜轮。请安装厂商提供的库（见 README）。</translation>
+    </message>
+    <message>
+        <source>Recover Camera...</source>
+        <translation>恢复相机…</translation>
+    </message>
+    <message>
+        <source>A camera without firmware is connected (FX3 USB boot loader at %1): choose &quot;Recover Camera...&quot; in the menu to write its firmware again.</source>
+        <translation>已连接一台没有固件的相机（%1 处的 FX3 USB 引导程序）：请在菜单中选择“恢复相机…”重新写入其固件。</translation>
+    </message>
+    <message>
+        <source>ERROR: the FW file(*.img) is not a valid firmware image: %1!</source>
+        <translation>错误：固件文件(*.img)不是有效的固件映像：%1！</translation>
+    </message>
+    <message>
+        <source>Invalid Firmware File</source>
+        <translation>无效的固件文件</translation>
+    </message>
+    <message>
+        <source>The file is not a firmware image that the camera can start:
+%1.
+Nothing was written.</source>
+        <translation>该文件不是相机能够启动的固件映像：
+%1。
+没有写入任何内容。</translation>
+    </message>
+    <message>
+        <source>ERROR: No camera in its FX3 USB boot loader (04B4:00F3) is connected!</source>
+        <translation>错误：没有连接处于 FX3 USB 引导程序（04B4:00F3）中的相机！</translation>
+    </message>
+    <message>
+        <source>Recovering the camera in the boot loader at %1 with %2...</source>
+        <translation>正在用 %2 恢复 %1 处引导程序中的相机…</translation>
+    </message>
+    <message>
+        <source>Loading FW into RAM...</source>
+        <translation>正在把固件载入内存…</translation>
+    </message>
+    <message>
+        <source>The camera is still in its boot loader: Recover Camera... can try again.</source>
+        <translation>相机仍处于引导程序中：可以用“恢复相机…”再试一次。</translation>
+    </message>
+    <message>
+        <source>Please re-plug the camera: without firmware in its flash it comes back in its boot loader.</source>
+        <translation>请重新插拔相机：闪存中没有固件时，它会重新进入引导程序。</translation>
+    </message>
+    <message>
+        <source>Recover Camera Failed!</source>
+        <translation>恢复相机失败！</translation>
+    </message>
+    <message>
+        <source>Recovery Failed</source>
+        <translation>恢复失败</translation>
+    </message>
+    <message>
+        <source>The camera is still in its boot loader.
+Check the connection and try again.</source>
+        <translation>相机仍处于引导程序中。
+请检查连接后再试。</translation>
+    </message>
+    <message>
+        <source>Waiting for the camera...</source>
+        <translation>正在等待相机…</translation>
     </message>
     <message>
         <source>ERROR: the FPGA file(*.bit) is an FX3 firmware image, not an FPGA bitstream!</source>

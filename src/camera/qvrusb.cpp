@@ -2,6 +2,7 @@
 #include "qvrusb.h"
 
 #include "deviceusers.h"
+#include "fx3.h"
 #include "usbdriverdevice.h"
 
 #include <QMutexLocker>
@@ -32,10 +33,22 @@ CameraList& QVRUsb::cameraList()
     return list;
 }
 
+BootLoaderList& QVRUsb::bootLoaderList()
+{
+    static BootLoaderList list;
+    return list;
+}
+
 int QVRUsb::enumerateCameras()
 {
-    CameraList& list = cameraList();
+    return findDevices(cameraList(), &bootLoaderList());
+}
+
+int QVRUsb::findDevices(CameraList& list, BootLoaderList* bootLoaders)
+{
     list.clear();
+    if (bootLoaders)
+        bootLoaders->clear();
     UsbDriverDevice probe(CameraInterfaceGuid);
     const int count = probe.deviceCount();
     for (int i = 0; i < count; ++i) {
@@ -45,6 +58,9 @@ int QVRUsb::enumerateCameras()
             list.paths.append(QByteArray::fromStdString(probe.devicePath()));
             list.names.append(QByteArray::fromStdString(probe.deviceName()));
             list.indices.append(i);
+        } else if (bootLoaders && Fx3::isBootLoader(probe.vendorId(), probe.productId())) {
+            bootLoaders->paths.append(QByteArray::fromStdString(probe.devicePath()));
+            bootLoaders->indices.append(i);
         }
         probe.close();
     }

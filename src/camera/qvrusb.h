@@ -30,6 +30,20 @@ struct CameraList
     }
 };
 
+// FX3 chips in their USB boot loader (04B4:00F3) found by the last enumeration. They are not
+// cameras: never in the camera list, and no camera request is sent to them.
+struct BootLoaderList
+{
+    QList<int> indices;      // driver index to pass to Fx3BootLoader::open
+    QList<QByteArray> paths; // identity while the chip stays plugged in
+    void clear()
+    {
+        indices.clear();
+        paths.clear();
+    }
+    int size() const { return indices.size(); }
+};
+
 class QVRUsb
 {
 public:
@@ -82,6 +96,11 @@ public:
     // Fills cameraList() with the cameras present; returns how many were found.
     static int enumerateCameras();
     static CameraList& cameraList();
+    // The boot loaders seen by the last enumerateCameras.
+    static BootLoaderList& bootLoaderList();
+    // The same enumeration into lists of the caller's (for a worker thread, which must leave the
+    // shared lists to the GUI thread). bootLoaders may be null. Returns the number of cameras.
+    static int findDevices(CameraList& cameras, BootLoaderList* bootLoaders);
 
     bool open(int index);
     void close();

@@ -1,6 +1,8 @@
 // Windows backend of UsbDriverDevice: the FX3 chip vendor's kernel driver.
 //
-// Devices are the present interfaces of the driver's interface class (SetupAPI). An opened device
+// Devices are the present interfaces of the driver's interface class (SetupAPI). The driver serves
+// the chip vendor's own ids too, so an FX3 in its USB boot loader (04B4:00F3) is one of them;
+// QVRUsb tells it from a camera by the ids open reads from its device descriptor. An opened device
 // is a file handle for overlapped I/O; every operation is a DeviceIoControl request with one of the
 // driver's codes (transferrecord.h). Endpoint-0 requests carry a TransferRecord followed by the data
 // in one buffer that is both input and output.

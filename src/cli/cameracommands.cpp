@@ -2,11 +2,13 @@
 #include "cameraselect.h"
 #include "cli.h"
 #include "flashlayout.h"
+#include "fx3bootimage.h"
 #include "imagefile.h"
 #include "interrupt.h"
 #include "output.h"
 #include "qvrusb.h"
 #include "refusals.h"
+#include "writeoutcome.h"
 
 #include <QJsonObject>
 #include <algorithm>
@@ -24,34 +26,6 @@ constexpr qint64 FpgaFileLimit = FpgaLimit - FpgaFront;
 QString hex(qint64 value)
 {
     return QStringLiteral("0x%1").arg(value, 0, 16);
-}
-
-QString writeFailureReason(int result)
-{
-    switch (result) {
-    case QVRUsb::WriteBadStart:
-        return QStringLiteral("the flash area does not start on a 64 KiB boundary");
-    case QVRUsb::WriteTooLarge:
-        return QStringLiteral("the image is larger than its flash area");
-    case QVRUsb::WriteProgramFailed:
-        return QStringLiteral("programming a chunk failed (not accepted, or the flash did not become ready)");
-    case QVRUsb::WriteReadBackFailed:
-        return QStringLiteral("reading a chunk back failed");
-    case QVRUsb::WriteEraseFailed:
-        return QStringLiteral("erasing the flash failed (not accepted, or the flash did not become ready)");
-    case QVRUsb::WriteVerifyFailed:
-        return QStringLiteral("a chunk read back differs from what was written");
-    case QVRUsb::WriteFileError:
-        return QStringLiteral("the image is empty");
-    default:
-        return QStringLiteral("unknown result");
-    }
-}
-
-// The transport's reason for the last failed request, in brackets, or nothing.
-QString transportNote(const QVRUsb& camera)
-{
-    return camera.lastError() ? QStringLiteral(" [%1]").arg(camera.lastErrorText()) : QString();
 }
 
 // Reads flash in steps, moving the progress on from `base` of `total` bytes. ExitOk, ExitInterrupted,
@@ -90,6 +64,28 @@ int readHeader(QVRUsb& camera, HeaderRecord& record, QString& problem)
 bool allErased(const QByteArray& bytes)
 {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) == 0xFF; });
+}
+
+// Whether the firmware area holds an image the chip can start, judged from `read` (the area's start)
+// and, when that does not settle it, from the whole area read again. Adds "flashImageValid" and
+// "flashImageProblem" to `facts`; returns the sentence for the user.
+QString flashImageNote(QVRUsb& camera, const QByteArray& read, QJsonObject& facts)
+{
+    Fx3BootImage held = Fx3BootImage::checkFlash(read);
+    if (!held.isValid() && read.size() < int(FirmwareLimit)) {
+        QByteArray whole(int(FirmwareLimit), '\0');
+        if (camera.readFlash(FirmwareStart, FirmwareLimit, reinterpret_cast<uint8_t*>(whole.data())))
+            held = Fx3BootImage::checkFlash(whole);
+    }
+    facts.insert(QStringLiteral("flashImageValid"), held.isValid());
+    if (held.isValid())
+        return QStringLiteral("The firmware area holds a valid FX3 boot image (%1 bytes).")
+            .arg(held.imageBytes);
+    facts.insert(QStringLiteral("flashImageProblem"), held.problemText());
+    return QStringLiteral(
+               "The firmware area holds no valid FX3 boot image (%1): after a reset or re-plug the "
+               "camera would come up in its USB boot loader; \"camera recover\" brings it back.")
+        .arg(held.problemText());
 }
 
 // Reads the areas asked for and saves them: the firmware area whole; from the FPGA area the
@@ -150,6 +146,11 @@ int backupAreas(Output& out, QVRUsb& camera, const QString& fwFile, const QStrin
         saved << QStringLiteral("firmware area to %1 (%2 bytes)").arg(fwFile).arg(firmware.size());
         facts.insert(QStringLiteral("firmwareFile"), fwFile);
         facts.insert(QStringLiteral("firmwareBytes"), firmware.size());
+        const QString note = flashImageNote(camera, firmware, facts);
+        if (facts.value(QStringLiteral("flashImageValid")).toBool())
+            out.log(note);
+        else
+            out.warning(note);
     }
     if (!fpgaFile.isEmpty()) {
         const QByteArray bitstream = fpgaLength ? fpga.mid(int(FpgaFront)) : fpga;
@@ -304,11 +305,13 @@ int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& 
     if (fpga)
         facts.insert(QStringLiteral("headerMatches"), headerMatches);
     const QString area = fpga ? QStringLiteral("FPGA area") : QStringLiteral("firmware area");
+    const QString note = fpga ? QString() : flashImageNote(camera, flash, facts);
     if (d.count == 0 && headerMatches)
         return out.result(ExitOk,
-                          QStringLiteral("Identical: the camera's %1 holds %2 (%3 bytes).")
+                          QStringLiteral("Identical: the camera's %1 holds %2 (%3 bytes).%4")
                               .arg(area, file)
-                              .arg(image.data.size()),
+                              .arg(image.data.size())
+                              .arg(note.isEmpty() ? QString() : QLatin1Char(' ') + note),
                           facts);
     if (d.count == 0)
         return out.result(
@@ -323,65 +326,17 @@ int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& 
                   .arg(front)
                   .arg(hex(address + d.first))
             : QStringLiteral("at offset %1 (%2) of the file").arg(d.first - front).arg(hex(d.first - front));
-    return out.result(
-        ExitDiffers,
-        QStringLiteral("the camera's %1 differs from %2: %3 byte(s) differ, the first %4%5")
-            .arg(area, file)
-            .arg(d.count)
-            .arg(where, headerMatches ? QString() : QStringLiteral("; the header record differs too")),
-        facts);
+    return out.result(ExitDiffers,
+                      QStringLiteral("the camera's %1 differs from %2: %3 byte(s) differ, the first %4%5%6")
+                          .arg(area, file)
+                          .arg(d.count)
+                          .arg(where,
+                               headerMatches ? QString() : QStringLiteral("; the header record differs too"),
+                               note.isEmpty() ? QString() : QStringLiteral(". ") + note),
+                      facts);
 }
 
 namespace {
-
-// What a camera write left in its area, from its result and how far it got.
-struct AreaOutcome
-{
-    QString state;           // as the "areaState" field
-    qint64 writtenBytes = 0; // of the file, written and read back
-    QString text;            // one sentence for the user
-};
-
-AreaOutcome areaOutcome(bool fpga, int result, uint8_t progress, uint32_t programmed, qint64 fileBytes)
-{
-    const QString area = fpga ? QStringLiteral("FPGA area") : QStringLiteral("firmware area");
-    const qint64 areaBytes = fileBytes + (fpga ? FpgaFront : 0);
-    AreaOutcome o;
-    o.writtenBytes = qMax<qint64>(0, qint64(programmed) - (fpga ? FpgaFront : 0));
-    if (result == QVRUsb::WriteOk) {
-        o.state = QStringLiteral("written");
-        o.writtenBytes = fileBytes;
-        o.text = QStringLiteral("The %1 holds the whole file, read back and compared.").arg(area);
-    } else if (fpga && programmed >= areaBytes) {
-        // The bitstream is in; the header record after it failed.
-        o.state = QStringLiteral("header not written");
-        o.text = QStringLiteral("The FPGA area holds the whole bitstream, but the header record that "
-                                "locates it is not written, so the camera does not find it.");
-    } else if (result == QVRUsb::WriteEraseFailed) {
-        o.state = QStringLiteral("partly erased");
-        o.text = QStringLiteral("The %1 is partly erased (%2 % of its blocks): what it held is damaged and "
-                                "nothing of the file is written.")
-                     .arg(area)
-                     .arg(progress * 2);
-    } else if (result == QVRUsb::WriteProgramFailed || result == QVRUsb::WriteReadBackFailed ||
-               result == QVRUsb::WriteVerifyFailed) {
-        if (programmed == 0) {
-            o.state = QStringLiteral("erased");
-            o.text = QStringLiteral("The %1 is erased: nothing of the file is written.").arg(area);
-        } else {
-            o.state = QStringLiteral("partly written");
-            o.text = QStringLiteral("The %1 is erased and holds only the first %2 of the file's %3 bytes.")
-                         .arg(area)
-                         .arg(o.writtenBytes)
-                         .arg(fileBytes);
-        }
-    } else {
-        o.state = QStringLiteral("unchanged");
-        o.writtenBytes = 0;
-        o.text = QStringLiteral("Nothing was sent to the %1.").arg(area);
-    }
-    return o;
-}
 
 QString cameraOption(const CommonOptions& o)
 {
@@ -510,12 +465,7 @@ int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& f
         // Refused before the erase: the area is as it was.
         const QStringList users = camera.cameraUsers();
         facts.insert(QStringLiteral("writeResult"), result);
-        return out.result(ExitFailed,
-                          QStringLiteral("the camera is in use by another program: close it and try again") +
-                              (users.isEmpty()
-                                   ? QString()
-                                   : QStringLiteral(" (open in: %1)").arg(users.join(QLatin1String("; ")))),
-                          facts);
+        return out.result(ExitFailed, cameraInUseText(users), facts);
     }
     const AreaOutcome outcome =
         areaOutcome(fpga, result, progress.load(), programmed.load(), image.data.size());

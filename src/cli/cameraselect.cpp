@@ -169,3 +169,38 @@ int selectCamera(Output& out, const QString& choice, QVRUsb& camera, CameraFacts
     }
     return ExitOk;
 }
+
+int selectBootLoader(Output& out, const QString& choice, BootLoaderList& loaders, int& chosen)
+{
+    CameraList cameras;
+    loaders = BootLoaderList();
+    QVRUsb::findDevices(cameras, &loaders);
+    const QString paths = QString::fromLocal8Bit(loaders.paths.join(", "));
+    if (loaders.size() == 0) {
+        const QString hint = cameraScanPermissionHint();
+        return out.result(ExitNoDevice,
+                          QStringLiteral("no camera in its FX3 USB boot loader (04b4:00f3) is connected") +
+                              (hint.isEmpty() ? QString() : QStringLiteral(". ") + hint));
+    }
+    if (choice.isEmpty()) {
+        if (loaders.size() > 1)
+            return out.result(ExitNoDevice,
+                              QStringLiteral("%1 cameras are in their boot loader (%2): choose one with "
+                                             "--camera PATH|INDEX")
+                                  .arg(loaders.size())
+                                  .arg(paths));
+        chosen = 0;
+        return ExitOk;
+    }
+    chosen = loaders.paths.indexOf(choice.toLocal8Bit());
+    bool isNumber = false;
+    const int index = choice.toInt(&isNumber);
+    if (chosen < 0 && isNumber && index >= 0 && index < loaders.size())
+        chosen = index;
+    if (chosen < 0)
+        return out.result(ExitNoDevice,
+                          QStringLiteral("no camera in its boot loader matches \"%1\"; in their "
+                                         "boot loader: %2")
+                              .arg(choice, paths));
+    return ExitOk;
+}

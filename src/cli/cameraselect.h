@@ -8,6 +8,7 @@
 
 class Output;
 class QVRUsb;
+struct BootLoaderList;
 
 struct CameraFacts
 {
@@ -36,5 +37,10 @@ QList<CameraFacts> scanCameras();
 // and opens it in `camera`. With `needAnswers`, a camera that does not answer its identification
 // requests is not taken. Returns ExitOk, or ExitNoDevice / ExitFailed with the reason reported.
 int selectCamera(Output& out, const QString& choice, QVRUsb& camera, CameraFacts& chosen, bool needAnswers);
+
+// Chooses the FX3 chip in its USB boot loader (a camera without firmware) that `choice` (its path,
+// or its index among them; empty: the only one) names, from a new look at the bus into `loaders`.
+// Returns ExitOk with its place in `loaders` in `chosen`, or ExitNoDevice with the reason reported.
+int selectBootLoader(Output& out, const QString& choice, BootLoaderList& loaders, int& chosen);
 
 #endif

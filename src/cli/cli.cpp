@@ -255,6 +255,8 @@ int dispatch(Output& out, const QStringList& arguments)
             return usageError(out, QStringLiteral("give --fw OUT, --fpga OUT or both"), name);
         return cameraBackup(out, o, fwFile, fpgaFile);
     }
+    if (name == QLatin1String("camera recover"))
+        return cameraRecover(out, o, argument);
     if (name == QLatin1String("camera verify-fw") || name == QLatin1String("camera verify-fpga"))
         return cameraVerify(out, o, name.endsWith(QLatin1String("fpga")), argument);
     if (name == QLatin1String("wheel info"))

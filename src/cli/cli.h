@@ -14,7 +14,7 @@ enum ExitCode
     ExitFailed = 1,       // a device operation failed (also: verify could not read the flash)
     ExitUsage = 2,        // bad command line, or a write without --yes where no one can be asked
     ExitNoDevice = 3,     // no such device, or the choice is ambiguous
-    ExitFileRefused = 4,  // missing, empty, too large, wrong signature, HEX error, version rule
+    ExitFileRefused = 4,  // missing, empty, too large, not a valid FX3 boot image, HEX error, version rule
     ExitWheelNotBack = 5, // the wheel did not come back after its update, or runs another version
     ExitDiffers = 6,      // verify found a difference
     ExitInterrupted = 130 // interrupted or declined before any write began: nothing was written
@@ -44,6 +44,7 @@ int cameraReset(Output& out, const CommonOptions& o);
 int cameraWrite(Output& out, const CommonOptions& o, bool fpga, const QString& file);
 int cameraBackup(Output& out, const CommonOptions& o, const QString& fwFile, const QString& fpgaFile);
 int cameraVerify(Output& out, const CommonOptions& o, bool fpga, const QString& file);
+int cameraRecover(Output& out, const CommonOptions& o, const QString& file);
 int wheelInfo(Output& out, const CommonOptions& o);
 int wheelGoto(Output& out, const CommonOptions& o, int slot);
 int wheelWrite(Output& out, const CommonOptions& o, const QString& file);

@@ -2,6 +2,7 @@
 
 #include "devizuvezloader.h"
 #include "devizuvezwritefwobject.h"
+#include "fx3bootloader.h"
 #include "output.h"
 #include "qvrusb.h"
 #include "usbdriverdevice.h"
@@ -26,9 +27,10 @@ QString bytesText(const uint8_t* data, int length)
     return bytes.join(QLatin1Char(' '));
 }
 
-void cameraRequest(const QVRUsb::RequestTrace& r)
+void request(const char* device, const QVRUsb::RequestTrace& r)
 {
-    QString line = QStringLiteral("camera request 0x%1 %2 value 0x%3 index 0x%4 length %5: ")
+    QString line = QStringLiteral("%1 request 0x%2 %3 value 0x%4 index 0x%5 length %6: ")
+                       .arg(QLatin1String(device))
                        .arg(r.request, 2, 16, QLatin1Char('0'))
                        .arg(r.toHost ? QStringLiteral("in") : QStringLiteral("out"))
                        .arg(r.value, 4, 16, QLatin1Char('0'))
@@ -44,6 +46,16 @@ void cameraRequest(const QVRUsb::RequestTrace& r)
     if (r.nanoseconds >= SlowNs || !r.ok)
         line += QStringLiteral(" after %1 ms").arg(double(r.nanoseconds) / 1e6, 0, 'f', 1);
     traced->trace(line);
+}
+
+void cameraRequest(const QVRUsb::RequestTrace& r)
+{
+    request("camera", r);
+}
+
+void bootLoaderRequest(const QVRUsb::RequestTrace& r)
+{
+    request("boot loader", r);
 }
 
 void wheelCall(const char* call, const std::string& arguments, int status)
@@ -86,6 +98,7 @@ DeviceTrace::DeviceTrace(Output& out)
 {
     traced = &out;
     QVRUsb::setRequestTrace(cameraRequest);
+    Fx3BootLoader::setRequestTrace(bootLoaderRequest);
     devizuvezSetCallTrace(wheelCall);
     DevizuvEZWriteFWObject::setExchangeTrace(bootloaderExchange);
     previousHandler = qInstallMessageHandler(debugMessage);
@@ -96,6 +109,7 @@ DeviceTrace::~DeviceTrace()
     qInstallMessageHandler(previousHandler);
     DevizuvEZWriteFWObject::setExchangeTrace(nullptr);
     devizuvezSetCallTrace(nullptr);
+    Fx3BootLoader::setRequestTrace(nullptr);
     QVRUsb::setRequestTrace(nullptr);
     traced = nullptr;
 }

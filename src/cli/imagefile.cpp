@@ -44,11 +44,6 @@ ImageFile loadImage(const QString& path, qint64 limit)
     return image;
 }
 
-bool hasBootSignature(const QByteArray& image)
-{
-    return image.startsWith("CY");
-}
-
 ByteDifference compareBytes(const QByteArray& expected, const QByteArray& actual)
 {
     ByteDifference d;

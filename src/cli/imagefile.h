@@ -15,9 +15,6 @@ struct ImageFile
 // Reads a whole file of 1 to `limit` bytes; a larger file is refused before it is read.
 ImageFile loadImage(const QString& path, qint64 limit);
 
-// The FX3 boot-image signature that every camera firmware image starts with.
-bool hasBootSignature(const QByteArray& image);
-
 struct ByteDifference
 {
     qint64 first = -1; // offset of the first differing byte, -1 when equal

@@ -2,6 +2,7 @@
 
 #include "cli.h"
 #include "fpgafilekind.h"
+#include "fx3bootimage.h"
 #include "imagefile.h"
 #include "wheelimagerules.h"
 
@@ -138,14 +139,17 @@ QString cameraImageProblem(const QString& path, const ImageFile& image, bool fpg
 {
     if (!image.problem.isEmpty())
         return image.problem;
-    if (!fpga && !hasBootSignature(image.data)) {
+    const Fx3BootImage boot = fpga ? Fx3BootImage() : Fx3BootImage::check(image.data);
+    if (!boot.isValid()) {
+        // The chip could not start such a file: after the next reset it would come up in its boot
+        // loader instead of as a camera.
         if (!force)
-            return QStringLiteral("%1 does not start with the FX3 boot-image signature \"CY\": it is not a "
-                                  "camera firmware image (--force writes it anyway)")
-                .arg(path);
-        warning = QStringLiteral("%1 does not start with the FX3 boot-image signature \"CY\"; writing it "
+            return QStringLiteral("%1 is not an FX3 firmware image the camera can start: %2 (--force writes "
+                                  "it anyway)")
+                .arg(path, boot.problemText());
+        warning = QStringLiteral("%1 is not an FX3 firmware image the camera can start: %2; writing it "
                                  "anyway (--force).")
-                      .arg(path);
+                      .arg(path, boot.problemText());
     }
     const FpgaFileKind kind = fpga ? fpgaFileKind(image.data) : FpgaFileKind::Other;
     if (kind != FpgaFileKind::Other) {

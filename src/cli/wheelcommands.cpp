@@ -7,6 +7,7 @@
 #include "interrupt.h"
 #include "output.h"
 #include "permissionhint.h"
+#include "qvrusb.h"
 #include "wheelselect.h"
 
 #include <QElapsedTimer>
@@ -169,6 +170,17 @@ int listDevices(Output& out)
     }
     if (cameras.isEmpty() && !cameraScanPermissionHint().isEmpty())
         lines << QStringLiteral("  ") + cameraScanPermissionHint();
+    // Chips in their USB boot loader: cameras without usable firmware, seen by the camera scan.
+    const BootLoaderList& loaders = QVRUsb::bootLoaderList();
+    QJsonArray loaderArray;
+    if (loaders.size() > 0)
+        lines << QStringLiteral("Cameras without firmware (FX3 USB boot loader 04b4:00f3): %1")
+                     .arg(loaders.size());
+    for (const QByteArray& path : loaders.paths) {
+        loaderArray.append(QJsonObject{{"path", QString::fromLocal8Bit(path)}});
+        lines << QStringLiteral("  %1  (bring it back with: flashwick-cli camera recover FILE.img)")
+                     .arg(QString::fromLocal8Bit(path));
+    }
     lines << QStringLiteral("Filter wheels: %1").arg(wheels.size());
     if (!devizuvezAvailable())
         lines << QStringLiteral("  ") + devizuvezLoadProblem();
@@ -181,7 +193,10 @@ int listDevices(Output& out)
     }
     lines << QStringLiteral("Wheel bootloaders: %1").arg(count);
     lines << bootloaderLines;
-    QJsonObject devices{{"cameras", cameraArray}, {"wheels", wheelArray}, {"bootloaders", bootloaders}};
+    QJsonObject devices{{"cameras", cameraArray},
+                        {"cameraBootLoaders", loaderArray},
+                        {"wheels", wheelArray},
+                        {"bootloaders", bootloaders}};
     if (!devizuvezAvailable())
         devices.insert(QStringLiteral("wheelLibraryProblem"), devizuvezLoadProblem());
     out.data(QStringLiteral("devices"), devices, lines.join(QLatin1Char('\n')));

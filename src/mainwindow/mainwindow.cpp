@@ -71,6 +71,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     actionNeedToKnow = new QAction(tr("Need To Know"), menuButton);
     actionAbout = new QAction(tr("About..."), menuButton);
     actionCheckUpdate = new QAction(tr("Check Update"), menuButton);
+    actionRecoverCamera = new QAction(tr("Recover Camera..."), menuButton);
     aboutMenu = new QMenu(menuButton);
     themeMenu = aboutMenu->addMenu(tr("Theme"));
     themeMenu->addAction(actionLight);
@@ -79,6 +80,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     aboutMenu->addAction(actionNeedToKnow);
     aboutMenu->addAction(actionCheckUpdate);
     aboutMenu->addAction(actionAbout);
+    aboutMenu->addSeparator();
+    aboutMenu->addAction(actionRecoverCamera);
     menuButton->setMenu(aboutMenu);
     menuButton->setPopupMode(QToolButton::InstantPopup);
 
@@ -86,6 +89,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(actionNeedToKnow, &QAction::triggered, needToKnowDialog, &QWidget::show);
     connect(actionCheckUpdate, &QAction::triggered, this, &MainWindow::checkUpdate);
     connect(actionAbout, &QAction::triggered, aboutDialog, &QWidget::show);
+    connect(actionRecoverCamera, &QAction::triggered, this, &MainWindow::recoverCamera);
 
     fwFileDir = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     fpgaFileDir = fwFileDir;
@@ -98,6 +102,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(progressTimer, &QTimer::timeout, this, &MainWindow::refreshProgress);
 
     connect(this, &MainWindow::toTellWriteFinished, this, &MainWindow::writeFinished);
+    connect(this, &MainWindow::toTellRecoveryFailed, this, &MainWindow::recoveryFailed);
     connect(this, &MainWindow::toTellScanDevice, this, &MainWindow::scanDevices);
 
     runningTimer = new QTimer(this);

@@ -69,6 +69,9 @@ signals:
     void toTellWriteFinished(bool bIsSuccess, WriteItems writeItem);
     void toTellScanDevice();
     void toTellWriteZWItems(WriteFWItems item, WriteFWItemsResult ret);
+    // A camera recovery stopped before its flash write (the flash write reports through
+    // toTellWriteFinished).
+    void toTellRecoveryFailed(bool stillInBootLoader);
 
 private slots:
     void scanDevices();
@@ -101,6 +104,8 @@ private slots:
     void on_pushButton_ReadMotorInfo_clicked();
     void on_pushButton_SetMaxPower_clicked();
     void on_pushButton_WhatThis_clicked();
+    void recoverCamera();
+    void recoveryFailed(bool stillInBootLoader);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -125,6 +130,15 @@ private:
     void runCameraWrite(WriteItems item);
     void writeCameraFW();
     void writeCameraFPGA();
+    // Reads and checks a firmware image: the bytes, or a log line and a box and false.
+    bool loadCheckedFirmware(const QString& path, QByteArray& image);
+    // The busy state of a camera write (Refresh, the write buttons, Reset FX, the camera list and
+    // Recover Camera... off), with `message` in labelMsg.
+    void enterCameraBusy(const QString& message);
+    void leaveCameraBusy();
+    // After a recovery: the tab returns to its state without a camera when none is listed.
+    void endRecovery();
+    void runRecovery(QByteArray image, int driverIndex, QByteArray path);
 
     // What a camera write was confirmed against: the open camera's device path and serial number
     // (both empty when no camera was open).
@@ -210,6 +224,7 @@ private:
     QAction* actionNeedToKnow = nullptr;
     QAction* actionCheckUpdate = nullptr;
     QAction* actionAbout = nullptr;
+    QAction* actionRecoverCamera = nullptr;
     QString fwFileDir;
     QString fpgaFileDir;
     DeviceWatcher* deviceWatcher = nullptr;
@@ -224,6 +239,8 @@ private:
     QString snText;
     std::atomic<uint8_t> writeProgress{0};
     QString cameraWritePath;
+    QByteArray cameraWriteImage; // the firmware image a write checked, written as it was checked
+    bool recoveryRunning = false;
     QString lastCameraScanHint;
     QFuture<void> cameraTask;
 

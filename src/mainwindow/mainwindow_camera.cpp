@@ -4,6 +4,7 @@
 
 #include "flashlayout.h"
 #include "fpgafilekind.h"
+#include "fx3bootimage.h"
 #include "permissionhint.h"
 #include "qvrusb.h"
 
@@ -41,6 +42,16 @@ void MainWindow::listCameras()
     if (!hint.isEmpty() && hint != lastCameraScanHint)
         appendLog(hint);
     lastCameraScanHint = hint;
+    // A chip in its USB boot loader is no camera: it is not listed, only pointed out.
+    const BootLoaderList& loaders = QVRUsb::bootLoaderList();
+    if (loaders.size() > 0) {
+        QStringList paths;
+        for (const QByteArray& path : loaders.paths)
+            paths << QString::fromLocal8Bit(path);
+        appendLog(tr("A camera without firmware is connected (FX3 USB boot loader at %1): choose \"Recover "
+                     "Camera...\" in the menu to write its firmware again.")
+                      .arg(paths.join(QStringLiteral(", "))));
+    }
     appendLog(tr("Detect %1 Camera(s)...").arg(cameraCount));
 }
 
@@ -220,19 +231,53 @@ bool MainWindow::showCameraRiskWarning()
                           notShowWarning);
 }
 
-void MainWindow::startCameraWrite(WriteItems item)
+void MainWindow::enterCameraBusy(const QString& message)
 {
     ui->pushButtonRefresh->setEnabled(false);
     ui->pushButtonWriteFW->setEnabled(false);
     ui->pushButtonWriteFPGA->setEnabled(false);
     ui->pushButtonResetFX->setEnabled(false);
     ui->comboBoxCameras->setEnabled(false);
+    actionRecoverCamera->setEnabled(false);
     setBusyState(ui->labelMsg, "writing");
-    ui->labelMsg->setText(item == WriteItemFW ? tr("Writing FW...") : tr("Writing FPGA..."));
+    ui->labelMsg->setText(message);
     writeProgress = 0;
     ui->progressBarWriting->setValue(0);
     progressTimer->start();
     closeGuard.beginWrite(CloseGuard::Camera);
+}
+
+void MainWindow::leaveCameraBusy()
+{
+    writeProgress = 0;
+    ui->pushButtonWriteFW->setEnabled(true);
+    ui->pushButtonWriteFPGA->setEnabled(true);
+    ui->pushButtonResetFX->setEnabled(true);
+    ui->pushButtonRefresh->setEnabled(true);
+    ui->comboBoxCameras->setEnabled(true);
+    actionRecoverCamera->setEnabled(true);
+}
+
+bool MainWindow::loadCheckedFirmware(const QString& path, QByteArray& image)
+{
+    // A file the chip cannot start would leave the camera without firmware: refused before
+    // anything is asked or sent.
+    const Fx3BootImage check = Fx3BootImage::checkFile(path, image);
+    if (check.isValid())
+        return true;
+    image.clear();
+    appendLog(tr("ERROR: the FW file(*.img) is not a valid firmware image: %1!").arg(check.problemText()));
+    QMessageBox::critical(this, tr("Invalid Firmware File"),
+                          tr("The file is not a firmware image that the camera can start:\n%1.\nNothing "
+                             "was written.")
+                              .arg(check.problemText()),
+                          QMessageBox::Ok);
+    return false;
+}
+
+void MainWindow::startCameraWrite(WriteItems item)
+{
+    enterCameraBusy(item == WriteItemFW ? tr("Writing FW...") : tr("Writing FPGA..."));
 
     if (item == WriteItemFW) {
         cameraWritePath = ui->lineEditFWFilePath->text();
@@ -303,8 +348,12 @@ void MainWindow::on_pushButtonWriteFW_clicked()
         return;
     }
     const CameraTarget target = selectedCamera();
+    QByteArray image;
+    if (!loadCheckedFirmware(path, image))
+        return;
     if (!notShowWarning && (!showCameraRiskWarning() || !confirmCameraTarget(target)))
         return;
+    cameraWriteImage = image;
     startCameraWrite(WriteItemFW);
 }
 
@@ -354,7 +403,8 @@ void MainWindow::runCameraWrite(WriteItems item)
     postLog(fw ? tr("Writing FW...") : tr("Writing FPGA..."));
     int result = QVRUsb::WriteFileError;
     try {
-        result = fw ? camera->writeFirmware(path.constData(), &writeProgress)
+        // The firmware image is written as it was checked, not read again.
+        result = fw ? camera->writeFirmwareImage(cameraWriteImage, &writeProgress)
                     : camera->writeFpga(path.constData(), &writeProgress);
     } catch (...) {
         // Reported as a failed write rather than leaving the tab busy for ever.
@@ -409,12 +459,9 @@ void MainWindow::writeFinished(bool bIsSuccess, WriteItems writeItem)
         setBusyState(ui->labelMsg, "failed");
         ui->labelMsg->setText(fw ? tr("Write FW Failed!") : tr("Write FPGA Failed!"));
     }
-    writeProgress = 0;
-    ui->pushButtonWriteFW->setEnabled(true);
-    ui->pushButtonWriteFPGA->setEnabled(true);
-    ui->pushButtonResetFX->setEnabled(true);
-    ui->pushButtonRefresh->setEnabled(true);
-    ui->comboBoxCameras->setEnabled(true);
+    leaveCameraBusy();
+    cameraWriteImage.clear();
+    endRecovery();
 
     if (bIsSuccess)
         QMessageBox::information(this, tr("Write Successfully"),

@@ -271,7 +271,14 @@ QString cameraPermissionHint(const QString& cameraPath)
 
 QString cameraScanPermissionHint()
 {
-    return permissionHintForNodes(cameraDeviceNodes());
+    // The scan also looks for FX3 chips in their USB boot loader (cameras without firmware).
+    QStringList nodes = cameraDeviceNodes();
+    nodes += usbNodesOf(0x04B4, [](struct udev_device* device) {
+        const char* product = udev_device_get_sysattr_value(device, "idProduct");
+        bool ok = false;
+        return product && QByteArray(product).trimmed().toUInt(&ok, 16) == 0x00F3 && ok;
+    });
+    return permissionHintForNodes(nodes);
 }
 
 QString bootloaderPermissionHint(const QString& hidPath)

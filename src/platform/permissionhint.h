@@ -39,7 +39,8 @@ QStringList hidrawNodes(uint16_t vendorId, int productId = -1);
 QString cameraPermissionHint(const QString& cameraPath);
 // Camera scan: the camera enumeration opens each device to read its name, so a camera the user may
 // not open is not listed at all and no open failure ever follows. This names the first camera
-// (cameraDeviceNodes) whose node is closed to the user.
+// (cameraDeviceNodes), or FX3 chip in its USB boot loader (04B4:00F3), whose node is closed to the
+// user.
 QString cameraScanPermissionHint();
 // Wheel bootloader: the hidraw path hidapi reports (DevizuvEZWriteFWObject::GetBootloadPath()).
 QString bootloaderPermissionHint(const QString& hidPath);

@@ -315,7 +315,7 @@ private slots:
         QMenu* menu = button->menu();
         QVERIFY(menu);
         const QList<QAction*> entries = menu->actions();
-        QCOMPARE(entries.size(), 5);
+        QCOMPARE(entries.size(), 7);
         QVERIFY(entries[0]->menu());
         QCOMPARE(entries[0]->text(), QStringLiteral("Theme"));
         QVERIFY(entries[1]->isSeparator());
@@ -325,6 +325,9 @@ private slots:
         QCOMPARE(entries[2]->text(), QStringLiteral("Need To Know"));
         QCOMPARE(entries[3]->text(), QStringLiteral("Check Update"));
         QCOMPARE(entries[4]->text(), QStringLiteral("About..."));
+        QVERIFY(entries[5]->isSeparator());
+        QCOMPARE(entries[6], A::actionRecoverCamera(w));
+        QCOMPARE(entries[6]->text(), QStringLiteral("Recover Camera..."));
         const QList<QAction*> themes = entries[0]->menu()->actions();
         QCOMPARE(themes, (QList<QAction*>{A::actionLight(w), A::actionDark(w)}));
         QCOMPARE(themes[0]->objectName(), QStringLiteral("Light"));

@@ -1,6 +1,8 @@
-// Pure parts of the camera code: display forms of the camera's replies, the FPGA header record and
-// the progress arithmetic of an image write.
+// Pure parts of the camera code: display forms of the camera's replies, the FPGA header record,
+// the progress arithmetic of an image write and the FX3 boot-image rules.
 #include "flashlayout.h"
+#include "fx3bootimage.h"
+#include "fx3image.h"
 #include "qvrusb.h"
 
 #include <QTest>
@@ -29,6 +31,8 @@ private slots:
     void areaArithmetic();
     void progressSequence_data();
     void progressSequence();
+    void bootImageRules_data();
+    void bootImageRules();
 };
 
 void TestCameraForms::firmwareVersion_data()
@@ -230,6 +234,100 @@ void TestCameraForms::progressSequence()
         seen << chunkProgress(j, chunks);
     seen << 100;
     QCOMPARE(seen, sequence);
+}
+
+// One row per rule a firmware image must meet, each with the exact text that names what is wrong.
+void TestCameraForms::bootImageRules_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<int>("problem");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("sections");
+
+    QByteArray first(16, '\0');
+    first.replace(0, 4, QByteArray("\xCD\xAB\x34\x12", 4)); // the data sum to 0x1234ABCD
+    const Fx3Sections two{{0x40003000, first}, {0x00000100, QByteArray(8, '\0')}};
+    const QByteArray good = fx3Assemble(two); // 56 bytes: sections at 4 and 28, terminator at 44
+    auto withHeader = [&](const char* header) { return fx3Assemble(two, 0x40003000, QByteArray(header, 4)); };
+    auto oneSection = [](uint32_t address, int length) {
+        return fx3Assemble({{address, QByteArray(length, 'a')}});
+    };
+    QByteArray badSum = good;
+    badSum[52] = char(0xCE);
+    const QByteArray wrapping = fx3Assemble({{0x40003000, QByteArray("\xFF\xFF\xFF\xFF\x02\0\0\0", 8)}});
+
+    using B = Fx3BootImage;
+    QTest::newRow("valid: SYSMEM and ITCM") << good << int(B::NoProblem) << QString() << 2;
+    QTest::newRow("valid: the whole area") << fx3Image(262144) << int(B::NoProblem) << QString() << 4;
+    QTest::newRow("valid: the sum wraps") << wrapping << int(B::NoProblem) << QString() << 1;
+    QTest::newRow("valid: up to the last SYSMEM word")
+        << oneSection(0x4007FFF0, 16) << int(B::NoProblem) << QString() << 1;
+    QTest::newRow("empty") << QByteArray() << int(B::Empty) << "the file is empty" << 0;
+    QTest::newRow("too large") << fx3Image(262148) << int(B::TooLarge)
+                               << "the file holds 262148 bytes; the firmware area takes at most 262144" << 0;
+    QTest::newRow("signature") << withHeader("CX\x1C\xB0") << int(B::Signature)
+                               << "it does not start with the FX3 boot-image signature \"CY\"" << 0;
+    QTest::newRow("shorter than the header")
+        << QByteArray("CY") << int(B::Signature)
+        << "it does not start with the FX3 boot-image signature \"CY\"" << 0;
+    QTest::newRow("control bits 7:6") << withHeader("CY\x5C\xB0") << int(B::ControlReserved)
+                                      << "bImageCTL is 0x5C: its bits 7:6 must be 0" << 0;
+    QTest::newRow("control bit 0") << withHeader("CY\x1D\xB0") << int(B::ControlData)
+                                   << "bImageCTL is 0x1D: bit 0 marks a data image, not executable firmware"
+                                   << 0;
+    QTest::newRow("image type") << withHeader("CY\x1C\xB2") << int(B::ImageType)
+                                << "bImageType is 0xB2, not 0xB0 (firmware with checksum)" << 0;
+    QTest::newRow("section past the end") << good.left(20) << int(B::SectionTruncated)
+                                          << "section 1 at offset 4 claims 16 bytes, but only 8 follow" << 0;
+    QTest::newRow("section alignment") << oneSection(0x40003002, 8) << int(B::SectionAlignment)
+                                       << "section 1 loads to 0x40003002, which is not a multiple of 4" << 0;
+    QTest::newRow("section past SYSMEM")
+        << oneSection(0x4007FFF8, 16) << int(B::SectionOutsideMemory)
+        << "section 1 (16 bytes at 0x4007FFF8) lies outside ITCM (0x00000000-0x00003FFF) and SYSMEM "
+           "(0x40000000-0x4007FFFF)"
+        << 0;
+    QTest::newRow("section between ITCM and SYSMEM")
+        << oneSection(0x00003FFC, 8) << int(B::SectionOutsideMemory)
+        << "section 1 (8 bytes at 0x00003FFC) lies outside ITCM (0x00000000-0x00003FFF) and SYSMEM "
+           "(0x40000000-0x4007FFFF)"
+        << 0;
+    QTest::newRow("no section") << fx3Assemble({}) << int(B::NoSections)
+                                << "it holds no section: there is no firmware to load" << 0;
+    QTest::newRow("no terminator")
+        << good.left(44) << int(B::NoTerminator)
+        << "it ends at offset 44 without a terminator (a section of length 0 naming the entry point)" << 2;
+    QTest::newRow("entry point") << fx3Assemble(two, 0x20000000) << int(B::EntryPoint)
+                                 << "the entry point 0x20000000 lies outside ITCM and SYSMEM" << 2;
+    QTest::newRow("no checksum") << good.left(52) << int(B::NoChecksum)
+                                 << "it ends at offset 52, where the checksum should follow the terminator"
+                                 << 2;
+    QTest::newRow("checksum") << badSum << int(B::ChecksumMismatch)
+                              << "checksum 0x1234ABCD, the image says 0x1234ABCE" << 2;
+    QTest::newRow("bytes after the checksum") << good + QByteArray(4, '\0') << int(B::TrailingBytes)
+                                              << "4 bytes follow the checksum at offset 56" << 2;
+}
+
+void TestCameraForms::bootImageRules()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(int, problem);
+    QFETCH(QString, text);
+    QFETCH(int, sections);
+    const Fx3BootImage check = Fx3BootImage::check(image);
+    QCOMPARE(int(check.problem), problem);
+    QCOMPARE(check.problemText(), text);
+    QCOMPARE(check.isValid(), problem == Fx3BootImage::NoProblem);
+    QCOMPARE(int(check.sections.size()), sections);
+    if (check.isValid()) {
+        int data = 0;
+        for (const Fx3Section& s : check.sections) {
+            QCOMPARE(s.length % 4, 0);
+            QVERIFY(s.offset + s.length <= image.size());
+            data += s.length;
+        }
+        QCOMPARE(check.dataBytes, data);
+        QCOMPARE(image.size(), 4 + 8 * (sections + 1) + data + 4);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestCameraForms)

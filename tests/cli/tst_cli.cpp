@@ -1,7 +1,9 @@
 // flashwick-cli run as a process under flashwick-emulator: subcommands, exit codes, what reaches the
 // flash, the saved files, JSON events, progress lines, confirmation on a terminal and Ctrl-C.
 #include "clitext.h"
+#include "emulator.h"
 #include "flashlayout.h"
+#include "fx3image.h"
 #include "hexrecord.h"
 
 #include <QElapsedTimer>
@@ -72,12 +74,20 @@ private:
     QString binDir;
     int dumps = 0;
     QHash<QString, Run> results; // of the commands table, by row
-    QByteArray firmware = QByteArray("CY\x1c\xb0", 4) + pseudoRandom(9000, 1);
+    QByteArray firmware = fx3Image(9004, 1);
     QByteArray bitstream = pseudoRandom(10001, 2);
-    QByteArray oldFirmware = QByteArray("CY\x1c\xb0", 4) + pseudoRandom(70000, 3);
+    QByteArray oldFirmware = fx3Image(70004, 3);
     QByteArray wheelImage = pseudoRandom(3000, 4);
 
     QString path(const QString& name) const { return dir.filePath(name); }
+    // The flash of a new emulated camera: its own small firmware image, the rest erased.
+    static QByteArray newCameraFlash()
+    {
+        QByteArray flash(int(FlashEnd), char(0xFF));
+        const std::vector<uint8_t> own = flashwick::emu::bootImage(123);
+        return flash.replace(0, int(own.size()),
+                             QByteArray(reinterpret_cast<const char*>(own.data()), int(own.size())));
+    }
     void save(const QString& name, const QByteArray& data)
     {
         QFile f(path(name));
@@ -251,7 +261,7 @@ void TestCli::initTestCase()
     save(QStringLiteral("nocy.img"), firmware.mid(2));
     save(QStringLiteral("empty.img"), QByteArray());
     save(QStringLiteral("large.img"), QByteArray("CY") + QByteArray(int(FirmwareLimit) - 1, 'x'));
-    save(QStringLiteral("largest.img"), QByteArray("CY") + pseudoRandom(int(FirmwareLimit) - 2, 6));
+    save(QStringLiteral("largest.img"), fx3Image(int(FirmwareLimit), 6));
     save(QStringLiteral("fpga.bit"), bitstream);
     QByteArray changed = bitstream;
     changed[4660] = char(~changed[4660]);
@@ -279,6 +289,11 @@ void TestCli::initTestCase()
     save(QStringLiteral("ZW_bad_v3.2.0.hex"), badHex);
     save(QStringLiteral("ZW_big_v3.2.0.hex"), hexFile(0x08004000, pseudoRandom(46049, 5)));
     save(QStringLiteral("exists.img"), "x");
+    save(QStringLiteral("tagged.img"), fx3Image(20000, 9, 132));
+    save(QStringLiteral("erased.bin"), QByteArray(4, char(0xFF)));
+    QByteArray badSum = firmware;
+    badSum[badSum.size() - 1] = char(badSum.at(badSum.size() - 1) ^ 0x10); // the checksum's top byte
+    save(QStringLiteral("badsum.img"), badSum);
     save(QStringLiteral("boot.bit"), QByteArray("CY\x1c\xb1", 4) + pseudoRandom(500, 7));
     save(QStringLiteral("hex.bit"), hexFile(0x08004000, wheelImage).replace("\n", "\r\n"));
     save(QStringLiteral("colon.bit"), ':' + pseudoRandom(500, 8)); // binary, by chance starting with ':'
@@ -372,6 +387,11 @@ void TestCli::commands_data()
         "does not start with the FX3 boot-image signature \"CY\"", "untouched");
     row("write-fw: without signature, forced", {cam}, {"camera", "write-fw", "--yes", "--force", "@nocy.img"},
         0, "Writing FW Successful!", "writing it anyway", "@nocy.img");
+    row("write-fw: checksum wrong", {cam}, {"camera", "write-fw", "--yes", "@badsum.img"}, 4, "",
+        "badsum\\.img is not an FX3 firmware image the camera can start: checksum 0x[0-9A-F]{8}, the image "
+        "says "
+        "0x[0-9A-F]{8} \\(--force writes it anyway\\)",
+        "untouched");
     row("write-fw: missing file", {cam}, {"camera", "write-fw", "--yes", "@missing.img"}, 4, "",
         "no such file", "untouched");
     row("write-fw: empty file", {cam}, {"camera", "write-fw", "--yes", "@empty.img"}, 4, "", "is empty",
@@ -410,8 +430,98 @@ void TestCli::commands_data()
         "so\\.\\nContinue\\?",
         "untouched");
 
-    row("verify-fw: identical", {camFlash}, {"camera", "verify-fw", "@fw.img"}, 0, "Identical", "",
+    row("verify-fw: identical", {camFlash}, {"camera", "verify-fw", "@fw.img"}, 0,
+        "Identical(.|\\n)*holds a valid FX3 boot image \\(9004 bytes\\)", "", "untouched");
+    // A camera runs on while its flash holds an image it could not start from: verify says so.
+    row("verify-fw: no valid image in the flash", {cam},
+        {"sh", "-c",
+         (binDir + "/flashwick-cli camera write-fw --yes --force @badsum.img 2>/dev/null && " + binDir +
+          "/flashwick-cli camera verify-fw @badsum.img")
+             .toUtf8()
+             .constData()},
+        0,
+        "Identical(.|\\n)*holds no valid FX3 boot image \\(checksum 0x[0-9A-F]{8}, the image says "
+        "0x[0-9A-F]{8}\\): after a reset or re-plug",
+        "");
+
+    // A camera in its boot loader: listed as such, and brought back with a fault at each step.
+    const QString loader = QStringLiteral("--camera=boot-loader,timings=none");
+    row("list: camera without firmware", {loader}, {"list"}, 0,
+        "Cameras: 0\\nCameras without firmware \\(FX3 USB boot loader 04b4:00f3\\): 1\\n  usb:1-\\d+  "
+        "\\(bring it back with: flashwick-cli camera recover FILE\\.img\\)",
+        "^$");
+    row("recover", {loader}, {"camera", "recover", "--yes", "@fw.img"}, 0,
+        "Writing FW Successful! The camera's flash holds",
+        "Loading the image into the camera's RAM \\(8980 bytes in 1 section\\(s\\)\\)(.|\\n)*matches the "
+        "image(.|\\n)*Starting the firmware in RAM at 0x40003000(.|\\n)*The camera came up: Quenvor QV294C "
+        "(.|\\n)*Writing FW\\.\\.\\.",
+        "@fw.img");
+    const QString cli = binDir + QStringLiteral("/flashwick-cli");
+    row("recover: verbose", {loader}, {"--verbose", "camera", "recover", "--yes", "@fw.img"}, 0, "",
+        "(?s)boot loader request 0xa0 out value 0x3000 index 0x4000 length 4096: ok\\n.*boot loader request "
+        "0xa0 in value 0x3000 index 0x4000 length 4096: 4096 byte\\(s\\): .*boot loader request 0xa0 out "
+        "value 0x3000 index 0x4000 length 0: .*camera request 0xd0 out",
+        "@fw.img");
+    row("recover: dry run", {loader}, {"--verbose", "camera", "recover", "--dry-run", "@fw.img"}, 0,
+        "Dry run: .*fw\\.img \\(9004 bytes\\) would be loaded into the RAM of the camera at usb:1-\\d+",
+        "(?s)^(?!.*request 0x)");
+    // Before the start the chip stays in its boot loader, for another try.
+    row("recover: RAM write fails", {loader + ",ram-stall=40004000"},
+        {"sh", "-c",
+         (cli + " camera recover --yes @fw.img; echo exit=$?; " + cli + " list").toUtf8().constData()},
+        0, "^exit=1\\nCameras: 0\\nCameras without firmware \\(FX3 USB boot loader 04b4:00f3\\): 1\\n",
+        "Recovery failed at \"load into RAM\": writing 4096 bytes at 0x40004000 failed \\(Pipe error\\)\\. "
+        "The camera is still in its boot loader: run the command again\\.");
+    row("recover: read-back fails", {loader + ",ram-read-stall=40003000"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "reading 4096 bytes back at 0x40003000 failed \\(Pipe error\\)\\. The camera is still in its boot "
+        "loader");
+    row("recover: read-back differs", {loader + ",ram-corrupt=40005000"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "the 788 bytes read back at 0x40005000 differ from the image\\. The camera is still in its boot "
+        "loader");
+    row("recover: no camera after the start", {loader + ",no-camera-after-start"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "Recovery failed at \"wait for the camera\": no camera came up within 10 s of the start\\. Unplug "
+        "the "
+        "camera and plug it in again");
+    row("recover: the camera that came up does not answer", {loader + ",stall=a2"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "Recovery failed at \"open the camera\": the camera at usb:2-\\d+ cannot be opened or does not "
+        "answer \\(Pipe error\\)\\. Unplug the camera and plug it in again");
+    row("recover: flash write fails", {loader + ",corrupt-page=16"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "",
+        "To write the file again: flashwick-cli camera write-fw .*fw\\.img --camera usb:2-\\d+\\n(.|\\n)*"
+        "ERROR: Writing FW Failed! a chunk read back differs from what was written \\(result 6\\)\\. The "
+        "firmware area is erased and holds only the first 4096 of the file's 9004 bytes\\. The camera runs "
+        "the image from RAM: keep it connected and write again");
+    row("recover: two chips, none chosen", {loader, loader}, {"camera", "recover", "--yes", "@fw.img"}, 3, "",
+        "2 cameras are in their boot loader \\(usb:1-\\d+, usb:1-\\d+\\): choose one with --camera "
+        "PATH\\|INDEX");
+    row("recover: the second chip, by index", {"--camera=timings=none,flash=@erased.bin", loader},
+        {"camera", "recover", "--yes", "--camera", "1", "@fw.img"}, 0, "Writing FW Successful!", "",
         "untouched");
+    // A write cut by a cable drop, the re-plug, the boot loader, the recovery, and after the next
+    // re-plug the camera starts from its flash with the image's version.
+    row("recover: cut write, re-plug, recover, re-plug", {"--camera=timings=none,unplug-after=24"},
+        {"sh", "-c",
+         (cli + " camera write-fw --yes @tagged.img; echo write=$?; kill -USR2 $PPID; sleep 1; " + cli +
+          " list; " + cli +
+          " camera recover --yes @tagged.img; echo recover=$?; kill -USR1 $PPID; sleep 1; " +
+          "kill -USR2 $PPID; sleep 1; " + cli + " camera info")
+             .toUtf8()
+             .constData()},
+        0,
+        "^write=1\\nCameras: 0\\nCameras without firmware(.|\\n)*\\nrecover=0\\nCamera 0: .*\\n(.|\\n)*"
+        "firmware  V1\\.3\\.2\\n",
+        "The camera left the bus during the write(.|\\n)*The camera runs the image from RAM \\(firmware "
+        "V1\\.3\\.2\\)",
+        "@tagged.img");
+    row("recover: no boot loader", {cam}, {"camera", "recover", "--yes", "@fw.img"}, 3, "",
+        "no camera in its FX3 USB boot loader", "untouched");
+    row("recover: image refused", {loader}, {"camera", "recover", "--yes", "@badsum.img"}, 4, "",
+        "badsum\\.img is not an FX3 firmware image the camera can start: checksum");
+    row("recover: no terminal", {loader}, {"camera", "recover", "@fw.img"}, 2, "", "pass --yes");
     row("verify-fw: one byte differs", {camFlash}, {"camera", "verify-fw", "@fw-changed.img"}, 6, "",
         "1 byte\\(s\\) differ, the first at offset 1234 \\(0x4d2\\)", "untouched");
     row("verify-fw: missing file", {camFlash}, {"camera", "verify-fw", "@missing.img"}, 4, "",
@@ -512,13 +622,14 @@ void TestCli::commands()
     QVERIFY2(QRegularExpression(out).match(QString::fromLocal8Bit(r.out)).hasMatch(), describe(r));
     QVERIFY2(QRegularExpression(err).match(QString::fromLocal8Bit(r.err)).hasMatch(), describe(r));
     if (flash == QLatin1String("untouched")) {
-        QByteArray before(int(FlashEnd), char(0xFF));
+        QByteArray before = newCameraFlash();
         for (const QString& d : expand(devices)) {
             const int at = d.indexOf(QLatin1String("flash="));
             if (at >= 0) {
                 QFile f(d.mid(at + 6).section(QLatin1Char(','), 0, 0));
                 QVERIFY(f.open(QIODevice::ReadOnly));
                 const QByteArray content = f.readAll();
+                before.fill(char(0xFF));
                 before.replace(0, content.size(), content);
             }
         }
@@ -804,6 +915,19 @@ void TestCli::jsonSchema_data()
     row("verify-fw: differs", {"--camera=timings=none,flash=@flash.bin"},
         {"camera", "verify-fw", "@fw-changed.img"}, 6);
     row("verify-fpga", {"--camera=timings=none,flash=@flash.bin"}, {"camera", "verify-fpga", "@fpga.bit"}, 0);
+    row("list: camera without firmware", {"--camera=boot-loader,timings=none"}, {"list"}, 0,
+        "\"cameraBootLoaders\":\\[\\{\"path\":\"usb:1-");
+    row("recover", {"--camera=boot-loader,timings=none"}, {"camera", "recover", "--yes", "@largest.img"}, 0,
+        "\"operation\":\"recover\",\"percent\":100(.|\\n)*\"operation\":\"write-fw\"(.|\\n)*\"areaState\":"
+        "\"written\"(.|\\n)*\"firmware\":\"1\\.2\\.3\"");
+    row("recover: dry run", {"--camera=boot-loader,timings=none"},
+        {"camera", "recover", "--dry-run", "@fw.img"}, 0, "\"dryRun\":true");
+    row("recover: fails at the flash write", {"--camera=boot-loader,timings=none,corrupt-page=16"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1,
+        "\"areaState\":\"partly written\"(.|\\n)*\"failedStep\":\"write the "
+        "flash\"(.|\\n)*\"writtenBytes\":4096");
+    row("recover: fails at the RAM load", {"--camera=boot-loader,timings=none,ram-corrupt=40003000"},
+        {"camera", "recover", "--yes", "@fw.img"}, 1, "\"failedStep\":\"load into RAM\"");
     row("wheel info", {wheel}, {"wheel", "info"}, 0, "\"event\":\"wheel\"");
     row("wheel goto", {wheel}, {"wheel", "goto", "2"}, 0);
     row("wheel write", {wheel}, {"wheel", "write", "--yes", "@ZW_firmware_v3.2.0.hex"}, 0,
@@ -1091,7 +1215,7 @@ void TestCli::terminal()
     const int at = fpga ? int(FpgaStart + FpgaFront) : 0;
     QCOMPARE(flash.mid(at, content.size()) == content, written);
     if (!written) {
-        QCOMPARE(flash, QByteArray(int(FlashEnd), char(0xFF)));
+        QCOMPARE(flash, newCameraFlash());
         return;
     }
     // Every drawing of the bar, each after "\r\e[K": narrower than the terminal; after it was made

@@ -28,6 +28,7 @@ public:
     static QAction* actionNeedToKnow(MainWindow& w) { return w.actionNeedToKnow; }
     static QAction* actionAbout(MainWindow& w) { return w.actionAbout; }
     static QAction* actionCheckUpdate(MainWindow& w) { return w.actionCheckUpdate; }
+    static QAction* actionRecoverCamera(MainWindow& w) { return w.actionRecoverCamera; }
     static QTimer* progressTimer(MainWindow& w) { return w.progressTimer; }
     static QTimer* runningTimer(MainWindow& w) { return w.runningTimer; }
     static QTimer* selfTestTimer(MainWindow& w) { return w.selfTestTimer; }

@@ -107,6 +107,9 @@ private slots:
     void requestLog();
     void parallelCameras();
     void manyDevices();
+    void romStart_data();
+    void romStart();
+    void bootLoader();
 
 private:
     libusb_device_handle* open(DeviceId id);
@@ -456,11 +459,12 @@ void TestEmulatorCamera::programLimits()
     libusb_device_handle* h = open(cam);
     QVERIFY(h);
     const bool erase = QByteArray(QTest::currentDataTag()).startsWith("erase");
+    const QByteArray before = bytes(testbed->flash(cam, 0, 4096));
     const QByteArray data(length, 0x5A);
     QCOMPARE(vendorOut(h, erase ? ReqErase : ReqWritePage, uint16_t(value), uint16_t(page), data),
              erase && result == 0 ? 0 : result);
     if (result < 0)
-        QCOMPARE(bytes(testbed->flash(cam, 0, 4096)), QByteArray(4096, char(0xFF)));
+        QCOMPARE(bytes(testbed->flash(cam, 0, 4096)), before);
 }
 
 // The status reads busy after an erase and a program for the configured time, and commands sent
@@ -743,6 +747,7 @@ void TestEmulatorCamera::parallelCameras()
 {
     const DeviceId a = testbed->addCamera();
     const DeviceId b = testbed->addCamera();
+    QVERIFY(testbed->fillFlash(a, 0xFF) && testbed->fillFlash(b, 0xFF)); // no firmware in the way
     libusb_device_handle* ha = open(a);
     libusb_device_handle* hb = open(b);
     QVERIFY(ha && hb);
@@ -781,6 +786,106 @@ void TestEmulatorCamera::manyDevices()
     QVERIFY(h);
     QByteArray fw(1, 0);
     QCOMPARE(vendorIn(h, ReqFirmwareVersion, 0, 0, fw), 1);
+}
+
+// After a reset the chip's ROM starts the camera only from a valid image in the firmware area, with
+// the image's version; otherwise the USB boot loader comes up instead.
+void TestEmulatorCamera::romStart_data()
+{
+    QTest::addColumn<QByteArray>("flash"); // empty: as the camera was made
+    QTest::addColumn<int>("version");      // -1: the boot loader comes up
+    std::vector<uint8_t> badSum = bootImage(45);
+    badSum.back() ^= 1;
+    std::vector<uint8_t> noSignature = bootImage(45);
+    noSignature[1] = 'X';
+    QTest::newRow("firmware of a new camera") << QByteArray() << 123;
+    QTest::newRow("image with version 45") << bytes(bootImage(45)) << 45;
+    QTest::newRow("erased") << QByteArray(64, char(0xFF)) << -1;
+    QTest::newRow("checksum wrong") << bytes(badSum) << -1;
+    QTest::newRow("no signature") << bytes(noSignature) << -1;
+}
+
+void TestEmulatorCamera::romStart()
+{
+    QFETCH(QByteArray, flash);
+    QFETCH(int, version);
+    const DeviceId cam = testbed->addCamera();
+    if (!flash.isEmpty())
+        QVERIFY(testbed->setFlash(cam, 0, std::vector<uint8_t>(flash.begin(), flash.end())));
+    libusb_device_handle* h = open(cam);
+    QVERIFY(h);
+    QCOMPARE(vendorOut(h, ReqResetFX3, 0, 0, QByteArray()), 0);
+    QTRY_VERIFY(testbed->isPlugged(cam) || testbed->bootLoaderOf(cam) >= 0);
+    const DeviceId loader = testbed->bootLoaderOf(cam);
+    QCOMPARE(loader >= 0 && testbed->isPlugged(loader), version < 0);
+    QCOMPARE(testbed->isPlugged(cam), version >= 0);
+    if (version < 0) {
+        QCOMPARE(testbed->cameraOf(loader), cam);
+        return;
+    }
+    libusb_device_handle* again = open(cam);
+    QVERIFY(again);
+    QByteArray fw(1, 0);
+    QCOMPARE(vendorIn(again, ReqFirmwareVersion, 0, 0, fw), 1);
+    QCOMPARE(int(uint8_t(fw.at(0))), version);
+}
+
+// The boot loader: 04b4:00f3, RAM writes and reads inside ITCM and SYSMEM only, nothing but 0xA0;
+// a start from RAM that was not loaded brings nothing up, a start of loaded firmware brings up the
+// camera with that firmware's version while its flash stays as it was.
+void TestEmulatorCamera::bootLoader()
+{
+    CameraConfig config;
+    config.startInBootLoader = true;
+    const DeviceId cam = testbed->addCamera(config);
+    QVERIFY(!testbed->isPlugged(cam));
+    const DeviceId loader = testbed->bootLoaderOf(cam);
+    QVERIFY(loader >= 0 && testbed->isPlugged(loader));
+    libusb_device_handle* h = open(loader);
+    QVERIFY(h);
+    libusb_device_descriptor desc;
+    QCOMPARE(libusb_get_device_descriptor(libusb_get_device(h), &desc), 0);
+    QCOMPARE(desc.idVendor, BootLoaderVendorId);
+    QCOMPARE(desc.idProduct, BootLoaderProductId);
+
+    const QByteArray firmware = QByteArray("QVFW") + char(77) + QByteArray(4091, 'f');
+    QCOMPARE(vendorOut(h, ReqBootLoaderRam, 0x3000, 0x4000, firmware), 4096);
+    QByteArray back(4096, 0);
+    QCOMPARE(vendorIn(h, ReqBootLoaderRam, 0x3000, 0x4000, back), 4096);
+    QCOMPARE(back, firmware);
+    QCOMPARE(bytes(testbed->ram(loader, 0x40003000, 4096)), firmware);
+    QCOMPARE(vendorOut(h, ReqBootLoaderRam, 0x0000, 0x0000, QByteArray(16, 'i')), 16); // ITCM
+    QCOMPARE(vendorOut(h, ReqBootLoaderRam, 0xFFF8, 0x4007, QByteArray(16, 'x')), int(LIBUSB_ERROR_PIPE));
+    QCOMPARE(vendorOut(h, ReqBootLoaderRam, 0x3002, 0x4000, QByteArray(4, 'x')), int(LIBUSB_ERROR_PIPE));
+    QCOMPARE(vendorOut(h, ReqBootLoaderRam, 0x0000, 0x1000, QByteArray(4, 'x')), int(LIBUSB_ERROR_PIPE));
+    QByteArray fw(1, 0);
+    QCOMPARE(vendorIn(h, ReqFirmwareVersion, 0, 0, fw), int(LIBUSB_ERROR_PIPE));
+
+    // Entry point in RAM that nothing was loaded to: the chip leaves and stays away.
+    QCOMPARE(vendorOut(h, ReqBootLoaderRam, 0x0000, 0x4001, QByteArray()), 0);
+    QTRY_VERIFY(!testbed->isPlugged(loader));
+    QTest::qWait(100);
+    QVERIFY(!testbed->isPlugged(cam));
+    QCOMPARE(testbed->startCount(loader), 1);
+
+    QVERIFY(testbed->replug(cam)); // the erased flash: the boot loader again, with cleared RAM
+    QVERIFY(testbed->isPlugged(loader));
+    QCOMPARE(bytes(testbed->ram(loader, 0x40003000, 4)), QByteArray(4, '\0'));
+    h = open(loader);
+    QVERIFY(h);
+    QCOMPARE(vendorOut(h, ReqBootLoaderRam, 0x3000, 0x4000, firmware), 4096);
+    QCOMPARE(vendorOut(h, ReqBootLoaderRam, 0x3000, 0x4000, QByteArray()), 0);
+    QTRY_VERIFY(testbed->isPlugged(cam));
+    QVERIFY(!testbed->isPlugged(loader));
+    libusb_device_handle* c = open(cam);
+    QVERIFY(c);
+    QCOMPARE(vendorIn(c, ReqFirmwareVersion, 0, 0, fw), 1);
+    QCOMPARE(int(uint8_t(fw.at(0))), 77);
+    QCOMPARE(bytes(testbed->flash(cam, 0, 4)), QByteArray(4, char(0xFF)));
+    // Running from RAM only: a reset finds the flash still without an image.
+    QCOMPARE(vendorOut(c, ReqResetFX3, 0, 0, QByteArray()), 0);
+    QTRY_VERIFY(testbed->isPlugged(loader));
+    QVERIFY(!testbed->isPlugged(cam));
 }
 
 QTEST_GUILESS_MAIN(TestEmulatorCamera)

@@ -301,6 +301,12 @@ void TestUdevRules::accessForQuenvorNodesOnly_data()
     QTest::newRow("camera interface")
         << QList<Node>{usbInterface(QStringLiteral("2-1:1.0")), camera} << false;
     QTest::newRow("other usb device") << QList<Node>{mouse} << false;
+    QTest::newRow("camera in its FX3 boot loader")
+        << QList<Node>{usbDevice(QStringLiteral("1-4"), QStringLiteral("04b4"), QStringLiteral("00f3"))}
+        << true;
+    QTest::newRow("another device of the chip vendor")
+        << QList<Node>{usbDevice(QStringLiteral("1-4"), QStringLiteral("04b4"), QStringLiteral("00f1"))}
+        << false;
     QTest::newRow("wheel hidraw") << QList<Node>{hidraw(QStringLiteral("hidraw0")),
                                                  hid(QStringLiteral("0003:A0A0:1F10.0001")),
                                                  usbInterface(QStringLiteral("1-1.3:1.0")), wheel}

@@ -1,11 +1,14 @@
 // Camera tab workflows on emulated cameras: the real widgets are clicked, modal boxes answered.
 #include "emulator.h"
+#include "fx3image.h"
 #include "mainwindowtestaccess.h"
 #include "qvrusb.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -15,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
+#include <algorithm>
 #include <random>
 
 using namespace flashwick::emu;
@@ -57,6 +61,12 @@ class TestCameraTab : public QObject
         f.write(bytes);
         return f.fileName();
     }
+    // A valid firmware image of `size` bytes (a multiple of 4); with a version, it carries the tag the
+    // emulated camera reports as its firmware version once it runs the image.
+    QString makeImage(const QString& name, int size, int version = -1)
+    {
+        return saveFile(name, fx3Image(size, uint32_t(size), version));
+    }
     QString saveFile(const QString& name, const QByteArray& bytes)
     {
         QFile f(files.filePath(name));
@@ -81,6 +91,27 @@ class TestCameraTab : public QObject
         c.name = name;
         c.serial = serial;
         return c;
+    }
+    static QString bootLoaderLine(const QString& path)
+    {
+        return QStringLiteral("A camera without firmware is connected (FX3 USB boot loader at %1): choose "
+                              "\"Recover Camera...\" in the menu to write its firmware again.")
+            .arg(path);
+    }
+    // Recover Camera... from the menu with `file` chosen in its file dialog; the risk warning, when
+    // it shows, is left to the caller's box answerer.
+    static void chooseRecovery(MainWindow& w, const QString& file)
+    {
+        answerNextModal([file](QWidget* m) {
+            auto* dialog = qobject_cast<QFileDialog*>(m);
+            if (!dialog) {
+                m->close();
+                return;
+            }
+            dialog->selectFile(file);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        A::actionRecoverCamera(w)->trigger();
     }
     // Clicks Write FW (or FPGA) and answers the boxes that precede the write.
     static void clickWrite(MainWindow& w, const char* button, QList<QMessageBox::StandardButton> answers)
@@ -206,7 +237,7 @@ private slots:
     void writeFirmwareSucceeds()
     {
         const DeviceId id = addCamera();
-        const QString file = makeFile(QStringLiteral("fw.img"), 9000);
+        const QString file = makeImage(QStringLiteral("fw.img"), 9000);
         MainWindow w;
         w.show();
         child<QLineEdit>(w, "lineEditFWFilePath")->setText(file);
@@ -274,7 +305,7 @@ private slots:
     {
         addCamera();
         MainWindow w;
-        child<QLineEdit>(w, "lineEditFWFilePath")->setText(makeFile(QStringLiteral("fw.img"), 300));
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(makeImage(QStringLiteral("fw.img"), 300));
         QString checkText;
         answerNextModal([&checkText](QWidget* m) {
             auto* box = qobject_cast<QMessageBox*>(m);
@@ -376,12 +407,9 @@ private slots:
         QFETCH(bool, commandLine);
         const DeviceId id = addCamera();
         bed->setTimings(id, CameraTimings::realistic());
-        std::mt19937 random(7);
-        QByteArray theirs("CY\x1c\xb0", 4);
-        while (theirs.size() < 262144)
-            theirs += char(random());
+        const QByteArray theirs = fx3Image(262144, 7);
         const QString theirFile = saveFile(QStringLiteral("theirs.img"), theirs);
-        const QString mine = makeFile(QStringLiteral("mine.img"), 9000);
+        const QString mine = makeImage(QStringLiteral("mine.img"), 9000);
         MainWindow w;
         w.show();
         A::notShowWarning(w) = true;
@@ -453,7 +481,7 @@ private slots:
         QTRY_VERIFY(logLines(w).contains(QStringLiteral("Get Connnected Camera...")));
         QVERIFY(logLines(w).contains(QStringLiteral("Get Connnected Wheel...")));
 
-        child<QLineEdit>(w, "lineEditFWFilePath")->setText(makeFile(QStringLiteral("fw.img"), 200000));
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(makeImage(QStringLiteral("fw.img"), 200000));
         QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
         child<QTextEdit>(w, "textEditLog")->clear();
         const DeviceId other = addForeignDevice();
@@ -499,20 +527,19 @@ private slots:
                  QStringLiteral("SN of camera be copied to clipboard!"));
     }
 
-    // A cable drop is the likeliest cause of a failed write. Here the camera goes and comes back
-    // into the same port while a read-back waits, so every device event falls into the write: the
-    // Refresh after the failure finds it on the same port, opens it afresh, shows its versions, and
-    // the next write succeeds.
-    void unplugDuringWriteThenReplug()
+    // A write cut by a cable drop leaves a flash the chip cannot start from: after the re-plug it
+    // comes up in its USB boot loader, which the scan points out. Recover Camera... loads a good image
+    // into RAM, the camera it starts takes the image into its flash with the normal write, and after
+    // the next re-plug the camera starts from its flash with the image's version.
+    void cutWriteRecoveredThroughBootLoader()
     {
         const DeviceId id = addCamera();
-        const QString file = makeFile(QStringLiteral("fw.img"), 9000);
+        const QString cut = makeImage(QStringLiteral("fw.img"), 9000, 124);
+        const QString good = makeImage(QStringLiteral("good.img"), 150000, 130);
         MainWindow w;
         w.show();
         A::notShowWarning(w) = true;
-        const QString opened =
-            QStringLiteral("Open QVR Camera(Quenvor QV294C), Path: %1!").arg(cameraPath(0));
-        child<QLineEdit>(w, "lineEditFWFilePath")->setText(file);
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(cut);
         bed->setNoAnswer(id, ReqReadPage);
         QString title;
         answerNextBox(QMessageBox::Ok, &title, 30000);
@@ -523,18 +550,297 @@ private slots:
         QVERIFY(bed->replug(id));
         QTRY_COMPARE_WITH_TIMEOUT(title, QStringLiteral("Write Failed"), 20000);
         QTRY_VERIFY(!QApplication::activeModalWidget());
+        const DeviceId loader = bed->bootLoaderOf(id);
+        QVERIFY(loader >= 0 && bed->isPlugged(loader));
+        QVERIFY(!bed->isPlugged(id));
 
         child<QTextEdit>(w, "textEditLog")->clear();
         QTest::mouseClick(child<QPushButton>(w, "pushButtonRefresh"), Qt::LeftButton);
-        QVERIFY2(logLines(w).contains(opened), qPrintable(logLines(w).join(QLatin1Char('|'))));
-        QCOMPARE(child<QLabel>(w, "labelShowFWVersion")->text(), QStringLiteral("V1.2.3"));
-        QCOMPARE(child<QLabel>(w, "labelShowFPGAVersion")->text(), QStringLiteral("V1.2301.1.2"));
+        const QString loaderPath = QString::fromLocal8Bit(QVRUsb::bootLoaderList().paths.value(0));
+        QVERIFY(!loaderPath.isEmpty());
+        QCOMPARE(logLines(w),
+                 (QStringList{QStringLiteral("Get Connnected Camera..."), bootLoaderLine(loaderPath),
+                              QStringLiteral("Detect 0 Camera(s)...")}));
+        QCOMPARE(child<QComboBox>(w, "comboBoxCameras")->count(), 0);
 
-        answerNextBox(QMessageBox::Ok, &title, 30000);
-        QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(title, QStringLiteral("Write Successfully"), 20000);
-        QCOMPARE(flashBytes(id, 0, 9000), fileBytes(file));
+        A::notShowWarning(w) = false;
+        bed->clearRequests(loader);
+        child<QTextEdit>(w, "textEditLog")->clear();
+        BoxAnswerer boxes({});
+        chooseRecovery(w, good);
+        QVERIFY(A::writeRunning(w));
+        QVERIFY(!A::actionRecoverCamera(w)->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.titles.contains(QStringLiteral("Write Successfully")), 60000);
         QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(boxes.titles,
+                 (QStringList{QStringLiteral("Risk Warning"), QStringLiteral("Write Successfully")}));
+        QCOMPARE(flashBytes(id, 0, 150000), fileBytes(good));
+        for (const ControlRequest& r : bed->requests(loader))
+            QVERIFY(!r.vendor() || r.request == ReqBootLoaderRam);
+        QCOMPARE(bed->startCount(loader), 1);
+
+        const QByteArray image = fileBytes(good);
+        const uint32_t stored = uint32_t(uint8_t(image.at(image.size() - 4))) |
+                                uint32_t(uint8_t(image.at(image.size() - 3))) << 8 |
+                                uint32_t(uint8_t(image.at(image.size() - 2))) << 16 |
+                                uint32_t(uint8_t(image.at(image.size() - 1))) << 24;
+        const QString cameraPath =
+            QStringLiteral("usb:%1-%2").arg(bed->busNumber(id)).arg(bed->portNumber(id));
+        QStringList cameraSide = logLines(w); // the wheel side rescans at each device change
+        cameraSide.erase(
+            std::remove_if(cameraSide.begin(), cameraSide.end(),
+                           [](const QString& line) { return line.contains(QLatin1String("Wheel")); }),
+            cameraSide.end());
+        QCOMPARE(
+            cameraSide,
+            (QStringList{
+                QStringLiteral("Recovering the camera in the boot loader at %1 with %2...")
+                    .arg(loaderPath, QDir::toNativeSeparators(good)),
+                QStringLiteral("Loading the image into the camera's RAM (149960 bytes in 3 section(s))..."),
+                QStringLiteral("Every chunk read back and compared; the RAM checksum 0x%1 matches the image.")
+                    .arg(QString::number(stored, 16).toUpper().rightJustified(8, QLatin1Char('0'))),
+                QStringLiteral("Starting the firmware in RAM at 0x40003000..."),
+                QStringLiteral("Waiting for the camera to come up (at most 10 s)..."),
+                QStringLiteral("The camera came up: Quenvor QV294C (%1).").arg(cameraPath),
+                QStringLiteral(
+                    "The camera runs the image from RAM (firmware V1.3.0); writing it into the flash."),
+                QStringLiteral("Writing FW..."), QStringLiteral("Writing FW Successful!"),
+                QStringLiteral("Please unplug the camera and re-connnect to host!")}));
+        QCOMPARE(child<QLabel>(w, "labelMsg")->text(), QStringLiteral("Write FW Successful!"));
+        QVERIFY(A::actionRecoverCamera(w)->isEnabled());
+
+        // The re-plug the result box asks for: the camera starts from its flash now.
+        QVERIFY(bed->unplug(id));
+        QVERIFY(bed->replug(id));
+        QVERIFY(bed->isPlugged(id));
+        QVERIFY(!bed->isPlugged(loader));
+        QTRY_VERIFY(logLines(w).contains(
+            QStringLiteral("Open QVR Camera(Quenvor QV294C), Path: %1!").arg(TestCameraTab::cameraPath(0))));
+        QCOMPARE(child<QLabel>(w, "labelShowFWVersion")->text(), QStringLiteral("V1.3.0"));
+    }
+
+    // A fault at each step of a recovery: the log names the step, a box reports the failure, the
+    // chip is in its boot loader again (at once before the start, after the re-plug afterwards), and
+    // the next try writes the image.
+    void recoveryFaultAtEachStep_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<uint32_t>("address");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("title");
+        // 20000 bytes: one section of 19976 bytes at 0x40003000, chunks at 0x4000X000, the last 3592.
+        QTest::newRow("RAM write, first chunk") << 0 << 0x40003000u
+                                                << "ERROR: Recovery failed at \"load into RAM\": writing "
+                                                   "4096 bytes at 0x40003000 failed (Pipe error)."
+                                                << "Recovery Failed";
+        QTest::newRow("RAM write, last chunk") << 0 << 0x40007000u
+                                               << "ERROR: Recovery failed at \"load into RAM\": writing 3592 "
+                                                  "bytes at 0x40007000 failed (Pipe error)."
+                                               << "Recovery Failed";
+        QTest::newRow("RAM read-back fails") << 1 << 0x40005000u
+                                             << "ERROR: Recovery failed at \"load into RAM\": reading 4096 "
+                                                "bytes back at 0x40005000 failed (Pipe "
+                                                "error)."
+                                             << "Recovery Failed";
+        QTest::newRow("RAM read-back differs") << 2 << 0x40004000u
+                                               << "ERROR: Recovery failed at \"load into RAM\": the 4096 "
+                                                  "bytes read back at 0x40004000 differ from the "
+                                                  "image."
+                                               << "Recovery Failed";
+        QTest::newRow("no camera after the start") << 3 << 0u
+                                                   << "ERROR: Recovery failed at \"wait for the camera\": no "
+                                                      "camera came up within 10 s of the start."
+                                                   << "Recovery Failed";
+        QTest::newRow("flash write") << 4 << 0u << "ERROR: Writing FW Failed!"
+                                     << "Write Failed";
+    }
+    void recoveryFaultAtEachStep()
+    {
+        QFETCH(int, step);
+        QFETCH(uint32_t, address);
+        QFETCH(QString, failure);
+        QFETCH(QString, title);
+        CameraConfig config;
+        config.startInBootLoader = true;
+        const DeviceId id = addCamera(config);
+        const DeviceId loader = bed->bootLoaderOf(id);
+        QVERIFY(loader >= 0);
+        CameraFaults faults;
+        if (step == 0)
+            faults.stallRamWrites = {address};
+        if (step == 1)
+            faults.stallRamReads = {address};
+        if (step == 2)
+            faults.corruptRamReads = {address};
+        if (step == 3)
+            faults.noCameraAfterStart = true;
+        bed->setFaults(loader, faults);
+        if (step == 4)
+            bed->setCorruptPage(id, 16); // the second chunk of the flash write
+        const QString file = makeImage(QStringLiteral("fw.img"), 20000, 131);
+        MainWindow w;
+        w.show();
+        A::notShowWarning(w) = true;
+        child<QTextEdit>(w, "textEditLog")->clear();
+        BoxAnswerer boxes({});
+        chooseRecovery(w, file);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.titles.contains(title), 60000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(boxes.titles, QStringList{title});
+        QVERIFY(!A::writeRunning(w));
+        QCOMPARE(child<QLabel>(w, "labelMsg")->property("res").toString(), QStringLiteral("failed"));
+        const QStringList log = logLines(w);
+        const int at = log.indexOf(failure);
+        QVERIFY2(at > 0, qPrintable(log.join(QLatin1Char('\n'))));
+        const bool beforeStart = step < 3;
+        QCOMPARE(
+            log.value(at + 1),
+            step == 4 ? QStringLiteral("Please unplug the camera and re-connnect to host!")
+            : beforeStart
+                ? QStringLiteral("The camera is still in its boot loader: Recover Camera... can try again.")
+                : QStringLiteral("Please re-plug the camera: without firmware in its flash it comes back in "
+                                 "its boot loader."));
+        QCOMPARE(bed->startCount(loader), beforeStart ? 0 : 1);
+        QCOMPARE(bed->isPlugged(loader), beforeStart);
+        if (!beforeStart) {
+            bed->unplug(id); // without a camera after the start, nothing of it is on the bus
+            QVERIFY(bed->replug(id));
+            QVERIFY(bed->isPlugged(loader));
+        }
+
+        bed->setFaults(loader, CameraFaults());
+        bed->setCorruptPage(id, 16, false);
+        boxes.titles.clear();
+        chooseRecovery(w, file);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.titles.contains(QStringLiteral("Write Successfully")), 60000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(flashBytes(id, 0, 20000), fileBytes(file));
+        QVERIFY(bed->unplug(id));
+        QVERIFY(bed->replug(id));
+        QTRY_COMPARE(child<QLabel>(w, "labelShowFWVersion")->text(), QStringLiteral("V1.3.1"));
+    }
+
+    // While the risk warning is open the chip that was found may leave, come back or get company: the
+    // recovery goes to that chip, or to nothing.
+    void recoveryGoesToTheChipThatWasFound_data()
+    {
+        QTest::addColumn<int>("change"); // 0 left, 1 left and came back, 2 another arrived
+        QTest::addColumn<bool>("recovered");
+        QTest::newRow("left") << 0 << false;
+        QTest::newRow("left and came back") << 1 << true;
+        QTest::newRow("another arrived") << 2 << true;
+    }
+    void recoveryGoesToTheChipThatWasFound()
+    {
+        QFETCH(int, change);
+        QFETCH(bool, recovered);
+        CameraConfig config;
+        config.startInBootLoader = true;
+        const DeviceId id = addCamera(config);
+        const DeviceId loader = bed->bootLoaderOf(id);
+        DeviceId other = -1;
+        const QString file = makeImage(QStringLiteral("fw.img"), 12000, 125);
+        MainWindow w;
+        w.show();
+        A::notShowWarning(w) = false;
+        BoxAnswerer boxes({});
+        boxes.setRule(QStringLiteral("Risk Warning"), [&](QMessageBox*) {
+            if (change == 2) {
+                other = addCamera(config);
+            } else {
+                bed->unplug(id);
+                if (change == 1)
+                    bed->replug(id);
+            }
+            return QMessageBox::Ok;
+        });
+        child<QTextEdit>(w, "textEditLog")->clear();
+        chooseRecovery(w, file);
+        const QString last =
+            recovered ? QStringLiteral("Write Successfully") : QStringLiteral("Camera Changed");
+        QTRY_VERIFY2_WITH_TIMEOUT(boxes.titles.contains(last),
+                                  qPrintable(boxes.titles.join(" | ") + "\n" + logLines(w).join("\n")), 60000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(boxes.titles, (QStringList{QStringLiteral("Risk Warning"), last}));
+        QCOMPARE(bed->startCount(loader), recovered ? 1 : 0);
+        if (recovered)
+            QCOMPARE(flashBytes(id, 0, 12000), fileBytes(file));
+        else
+            QVERIFY(logLines(w).contains(QStringLiteral(
+                "ERROR: the selected camera changed or left before the write began, nothing was written!")));
+        if (other >= 0) {
+            const DeviceId otherLoader = bed->bootLoaderOf(other);
+            QVERIFY(bed->isPlugged(otherLoader));
+            for (const ControlRequest& r : bed->requests(otherLoader))
+                QVERIFY(!r.vendor());
+        }
+        QVERIFY(!A::writeRunning(w));
+    }
+
+    // A file that is no firmware image the chip can start is refused before the risk warning and
+    // before any request, with a line that says what is wrong and one box, through Write FW and
+    // through Recover Camera... alike.
+    void invalidImageRefused_data()
+    {
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<bool>("recovery");
+        QTest::addColumn<QString>("reason");
+        QByteArray data(16, '\0');
+        data.replace(0, 4, QByteArray("\xCD\xAB\x34\x12", 4));
+        QByteArray badSum = fx3Assemble({{0x40003000, data}});
+        badSum[badSum.size() - 4] = char(0xCE);
+        QByteArray random(5000, Qt::Uninitialized);
+        std::mt19937 generator(5);
+        for (char& b : random)
+            b = char(generator());
+        for (bool recovery : {false, true}) {
+            const char* via = recovery ? "recovery: " : "write: ";
+            QTest::newRow(QByteArray(via).append("checksum").constData())
+                << badSum << recovery << "checksum 0x1234ABCD, the image says 0x1234ABCE";
+            QTest::newRow(QByteArray(via).append("no image").constData())
+                << random << recovery << "it does not start with the FX3 boot-image signature \"CY\"";
+        }
+        QTest::newRow("write: too large")
+            << fx3Image(262148) << false
+            << "the file holds 262148 bytes; the firmware area takes at most 262144";
+    }
+    void invalidImageRefused()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(bool, recovery);
+        QFETCH(QString, reason);
+        CameraConfig config;
+        config.startInBootLoader = recovery;
+        const DeviceId id = addCamera(config);
+        const DeviceId device = recovery ? bed->bootLoaderOf(id) : id;
+        QFile f(files.filePath(QStringLiteral("bad.img")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(image);
+        f.close();
+        MainWindow w;
+        child<QLineEdit>(w, "lineEditFWFilePath")->setText(f.fileName());
+        const QString label = child<QLabel>(w, "labelMsg")->text();
+        child<QTextEdit>(w, "textEditLog")->clear();
+        bed->clearRequests(device);
+        BoxAnswerer boxes({});
+        if (recovery)
+            chooseRecovery(w, f.fileName());
+        else
+            QTest::mouseClick(child<QPushButton>(w, "pushButtonWriteFW"), Qt::LeftButton);
+        QTRY_VERIFY(!boxes.titles.isEmpty());
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(boxes.titles, QStringList{QStringLiteral("Invalid Firmware File")});
+        QCOMPARE(
+            logLines(w),
+            QStringList{
+                QStringLiteral("ERROR: the FW file(*.img) is not a valid firmware image: %1!").arg(reason)});
+        for (const ControlRequest& r : bed->requests(device))
+            QVERIFY(!r.vendor()); // the recovery's look for boot loaders reads their descriptors only
+        if (!recovery)
+            QVERIFY(bed->requests(device).empty());
+        QVERIFY(!A::writeRunning(w));
+        QCOMPARE(child<QLabel>(w, "labelMsg")->text(), label);
+        QVERIFY(child<QPushButton>(w, "pushButtonRefresh")->isEnabled());
     }
 
     // Twenty departures while idle, of three kinds: unplugged and seen gone before the re-plug;
@@ -598,7 +904,7 @@ private slots:
         QFETCH(bool, answerAfterResult);
         const DeviceId id = addCamera();
         bed->setTimings(id, CameraTimings::realistic());
-        const QString file = makeFile(QStringLiteral("fw.img"), 120000);
+        const QString file = makeImage(QStringLiteral("fw.img"), 120000);
         if (fails)
             bed->setCorruptPage(id, 464); // the last chunk's read-back
         MainWindow w;

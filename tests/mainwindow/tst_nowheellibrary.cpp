@@ -1,6 +1,7 @@
 // The window without the wheel-control library: the camera side works in full, the Filter Wheel
 // tab stays without wheels even with a wheel plugged in, and the log explains it once.
 #include "emulator.h"
+#include "fx3image.h"
 #include "mainwindowtestaccess.h"
 #include "wheelmodel.h"
 
@@ -73,9 +74,7 @@ private slots:
         checkNoWheel(w);
 
         // The camera write goes through and lands in the flash.
-        QByteArray image(70000, Qt::Uninitialized);
-        for (int i = 0; i < image.size(); ++i)
-            image[i] = char(i * 7 + (i >> 9));
+        const QByteArray image = fx3Image(70000, 7);
         QFile file(files.filePath(QStringLiteral("fw.img")));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
         file.close();

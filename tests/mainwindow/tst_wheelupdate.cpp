@@ -1,5 +1,6 @@
 // Wheel firmware update workflow on an emulated wheel and its emulated bootloader.
 #include "emulator.h"
+#include "fx3image.h"
 #include "hexparser.h"
 #include "hexrecord.h"
 #include "mainwindowtestaccess.h"
@@ -119,12 +120,15 @@ class TestWheelUpdate : public QObject
         cameras.push_back(id);
         return id;
     }
+    // Pseudo-random bytes; a firmware file (*.img) is a valid boot image of that size.
     QString randomFile(const QString& name, int size)
     {
-        std::mt19937 random(size);
-        QByteArray bytes(size, Qt::Uninitialized);
-        for (char& b : bytes)
-            b = char(random());
+        QByteArray bytes = fx3Image(size, uint32_t(size));
+        if (!name.endsWith(QLatin1String(".img"))) {
+            std::mt19937 random(size);
+            for (char& b : bytes)
+                b = char(random());
+        }
         QFile f(files.filePath(name));
         f.open(QIODevice::WriteOnly);
         f.write(bytes);
@@ -612,13 +616,10 @@ private slots:
         const QString file = hexFile(QStringLiteral("ZW_v3.5.0.hex"), 3000, &image);
         const DeviceId camera = bed->addCamera();
         bed->setTimings(camera, CameraTimings::realistic());
-        QFile cameraImage(files.filePath(QStringLiteral("fw.img")));
-        cameraImage.open(QIODevice::WriteOnly);
-        cameraImage.write(QByteArray(20000, char(0x5A)));
-        cameraImage.close();
+        const QString cameraImage = randomFile(QStringLiteral("fw.img"), 20000);
         auto w = openWindow();
         A::notShowWarning(*w) = true;
-        child<QLineEdit>(*w, "lineEditFWFilePath")->setText(cameraImage.fileName());
+        child<QLineEdit>(*w, "lineEditFWFilePath")->setText(cameraImage);
         child<QLineEdit>(*w, "lineEditFWFilePath_ZW")->setText(file);
 
         BoxAnswerer answerer({{QStringLiteral("Writing in Progress"), QMessageBox::Yes}});

@@ -1,7 +1,10 @@
 // flashwick-cameraprobe: a console check of the Windows camera transport on a real machine.
 // Lists the devices of the camera driver's class, opens each, prints what open read and asks a
-// camera (vendor id 0xA0A0) for its firmware version (vendor request 0xA2, one byte in).
+// camera (vendor id 0xA0A0) for its firmware version (vendor request 0xA2, one byte in). An FX3 chip
+// in its USB boot loader (04B4:00F3, a camera without usable firmware, bound to the same driver) is
+// named as such and sent nothing.
 // Built by scripts/check-windows with mingw-w64; it uses no Qt.
+#include "fx3.h"
 #include "usbdriverdevice.h"
 
 #include <cstdio>
@@ -22,6 +25,9 @@ int main()
                     device.isSuperSpeed()  ? "SuperSpeed"
                     : device.isHighSpeed() ? "high speed"
                                            : "other speed");
+        if (Fx3::isBootLoader(device.vendorId(), device.productId()))
+            std::printf("    FX3 USB boot loader: a camera without usable firmware; Flashwick's "
+                        "\"Recover Camera...\" brings it back\n");
         CCyControlEndPoint* ep = device.controlEndPoint();
         if (ep && device.vendorId() == 0xA0A0) {
             ep->target = CCyControlEndPoint::TargetDevice;
