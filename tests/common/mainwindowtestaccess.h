@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <functional>
 
@@ -78,13 +79,18 @@ struct TestSettings
     void sync() { ReadWriteConfig::instance()->settings->sync(); }
 };
 
-// Answers the next modal box (or dialog) that opens, from inside its event loop.
+// Answers the next modal box (or dialog) that opens, from inside its event loop. A modal that is
+// active while no event loop deeper than the caller's runs is still being shown (QFileDialog handles
+// events in show()): closed there, it would leave exec() waiting on a hidden dialog for ever.
 inline void answerNextModal(std::function<void(QWidget*)> answer, int timeoutMs = 10000)
 {
     auto* timer = new QTimer;
     auto* elapsed = new int(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, elapsed, answer, timeoutMs] {
+    const int level = QThread::currentThread()->loopLevel();
+    QObject::connect(timer, &QTimer::timeout, [timer, elapsed, answer, timeoutMs, level] {
         QWidget* modal = QApplication::activeModalWidget();
+        if (modal && QThread::currentThread()->loopLevel() <= level)
+            return;
         *elapsed += 20;
         if (modal || *elapsed > timeoutMs) {
             timer->stop();
