@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -102,15 +103,36 @@ class TestCameraTab : public QObject
     // it shows, is left to the caller's box answerer.
     static void chooseRecovery(MainWindow& w, const QString& file)
     {
-        answerNextModal([file](QWidget* m) {
-            auto* dialog = qobject_cast<QFileDialog*>(m);
-            if (!dialog) {
-                m->close();
+        // Asked again at every tick until the dialog is gone: under load it can be seen before its
+        // event loop runs, where an accept only hides it; such a dialog is shown again and accepted.
+        auto* timer = new QTimer;
+        auto* last = new QPointer<QFileDialog>;
+        auto* accepted = new bool(false);
+        auto* clock = new QElapsedTimer;
+        clock->start();
+        QObject::connect(timer, &QTimer::timeout, [timer, last, accepted, clock, file] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                if (dialog->isVisible()) {
+                    *last = dialog;
+                    dialog->selectFile(file);
+                    static_cast<QDialog*>(dialog)->accept();
+                    *accepted = true;
+                    return;
+                }
+            }
+            if (*accepted && *last && !(*last)->isVisible()) {
+                (*last)->show();
                 return;
             }
-            dialog->selectFile(file);
-            static_cast<QDialog*>(dialog)->accept();
+            if ((*accepted && !*last) || clock->elapsed() > 60000) {
+                timer->stop();
+                timer->deleteLater();
+                delete last;
+                delete accepted;
+                delete clock;
+            }
         });
+        timer->start(20);
         A::actionRecoverCamera(w)->trigger();
     }
     // Clicks Write FW (or FPGA) and answers the boxes that precede the write.
