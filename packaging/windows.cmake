@@ -15,28 +15,56 @@ if(CMAKE_VERSION VERSION_GREATER_EQUAL 3.21)
 endif()
 
 # Qt beside the program. CMAKE_INSTALL_PREFIX is read when the install runs, so a cpack run deploys
-# into its own staging folder.
-get_target_property(flashwick_qmake Qt5::qmake IMPORTED_LOCATION)
-get_filename_component(flashwick_qt_bin "${flashwick_qmake}" DIRECTORY)
-find_program(WINDEPLOYQT windeployqt HINTS "${flashwick_qt_bin}")
-if(NOT WINDEPLOYQT)
-    message(FATAL_ERROR "windeployqt not found beside ${flashwick_qmake}: the install folder would lack Qt")
-endif()
-if(MSVC)
-    set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION .)
-    include(InstallRequiredSystemLibraries)
-    set(flashwick_runtime --no-compiler-runtime)
+# into its own staging folder. A native build asks windeployqt; a cross-build cannot run it (unless
+# one is named in WINDEPLOYQT), so the Qt libraries come with the runtime libraries above and the
+# plugins and compiler runtime are installed from the imported targets and the compiler's folders.
+if(CMAKE_CROSSCOMPILING AND NOT WINDEPLOYQT)
+    foreach(plugin QWindowsIntegrationPlugin:platforms QWindowsVistaStylePlugin:styles QICOPlugin:imageformats
+                   QJpegPlugin:imageformats QGifPlugin:imageformats)
+        string(REPLACE ":" ";" plugin "${plugin}")
+        list(GET plugin 0 target)
+        list(GET plugin 1 folder)
+        if(TARGET Qt5::${target})
+            install(FILES $<TARGET_FILE:Qt5::${target}> DESTINATION ${folder})
+        elseif(target STREQUAL "QWindowsIntegrationPlugin")
+            message(FATAL_ERROR "Qt has no Windows platform plugin (Qt5::QWindowsIntegrationPlugin)")
+        endif()
+    endforeach()
+    if(NOT MSVC)
+        set(flashwick_runtime_dlls "")
+        foreach(dll libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll)
+            execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                            OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
+            if(NOT IS_ABSOLUTE "${found}" OR NOT EXISTS "${found}")
+                message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${dll} is")
+            endif()
+            list(APPEND flashwick_runtime_dlls "${found}")
+        endforeach()
+        install(FILES ${flashwick_runtime_dlls} DESTINATION .)
+    endif()
 else()
-    set(flashwick_runtime --compiler-runtime)
+    get_target_property(flashwick_qmake Qt5::qmake IMPORTED_LOCATION)
+    get_filename_component(flashwick_qt_bin "${flashwick_qmake}" DIRECTORY)
+    find_program(WINDEPLOYQT windeployqt HINTS "${flashwick_qt_bin}")
+    if(NOT WINDEPLOYQT)
+        message(FATAL_ERROR "windeployqt not found beside ${flashwick_qmake}: the install folder would lack Qt")
+    endif()
+    if(MSVC)
+        set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION .)
+        include(InstallRequiredSystemLibraries)
+        set(flashwick_runtime --no-compiler-runtime)
+    else()
+        set(flashwick_runtime --compiler-runtime)
+    endif()
+    install(CODE "
+        execute_process(COMMAND \"${WINDEPLOYQT}\" $<IF:$<CONFIG:Debug>,--debug,--release> ${flashwick_runtime}
+                                --no-translations --no-system-d3d-compiler --no-opengl-sw
+                                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/flashwick.exe\"
+                        RESULT_VARIABLE result)
+        if(NOT result EQUAL 0)
+            message(FATAL_ERROR \"windeployqt failed: \${result}\")
+        endif()")
 endif()
-install(CODE "
-    execute_process(COMMAND \"${WINDEPLOYQT}\" $<IF:$<CONFIG:Debug>,--debug,--release> ${flashwick_runtime}
-                            --no-translations --no-system-d3d-compiler --no-opengl-sw
-                            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/flashwick.exe\"
-                    RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR \"windeployqt failed: \${result}\")
-    endif()")
 
 set(CPACK_PACKAGE_NAME Flashwick)
 set(CPACK_PACKAGE_VENDOR Quenvor)
