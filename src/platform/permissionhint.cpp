@@ -240,12 +240,35 @@ QStringList hidrawNodes(uint16_t vendorId, int productId)
     return nodes;
 }
 
+namespace {
+
+// FX3 chips in their USB boot loader (cameras without firmware).
+QStringList bootLoaderDeviceNodes()
+{
+    return usbNodesOf(0x04B4, [](struct udev_device* device) {
+        const char* product = udev_device_get_sysattr_value(device, "idProduct");
+        bool ok = false;
+        return product && QByteArray(product).trimmed().toUInt(&ok, 16) == 0x00F3 && ok;
+    });
+}
+
+} // namespace
+
 #else
 
 QString usbDeviceNode(const QString&)
 {
     return QString();
 }
+
+namespace {
+
+QStringList bootLoaderDeviceNodes()
+{
+    return QStringList();
+}
+
+} // namespace
 
 QStringList usbDeviceNodes(uint16_t)
 {
@@ -271,14 +294,8 @@ QString cameraPermissionHint(const QString& cameraPath)
 
 QString cameraScanPermissionHint()
 {
-    // The scan also looks for FX3 chips in their USB boot loader (cameras without firmware).
-    QStringList nodes = cameraDeviceNodes();
-    nodes += usbNodesOf(0x04B4, [](struct udev_device* device) {
-        const char* product = udev_device_get_sysattr_value(device, "idProduct");
-        bool ok = false;
-        return product && QByteArray(product).trimmed().toUInt(&ok, 16) == 0x00F3 && ok;
-    });
-    return permissionHintForNodes(nodes);
+    // The scan also looks for FX3 chips in their USB boot loader.
+    return permissionHintForNodes(cameraDeviceNodes() + bootLoaderDeviceNodes());
 }
 
 QString bootloaderPermissionHint(const QString& hidPath)

@@ -25,12 +25,15 @@ void repolish(QWidget* widget)
     widget->style()->polish(widget);
 }
 
-// Colour of the most frequent non-background pixel: the glyphs of a label's text.
+// Colour of the most frequent non-background pixel: the glyphs of a label's text. Transparent
+// pixels (a grab of a label that paints no background, as on Windows) are background too.
 QColor textPixelColor(const QImage& image, QRgb background)
 {
     QHash<QRgb, int> counts;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(image.pixel(x, y)) < 255)
+                continue;
             const QRgb pixel = image.pixel(x, y) | 0xff000000u;
             if (pixel != (background | 0xff000000u))
                 ++counts[pixel];
