@@ -162,7 +162,8 @@ SimulatedDriver::~SimulatedDriver()
     wake.notify_all();
     worker.join();
     setUsbDriverApi(previous);
-    active = nullptr;
+    if (active == this)
+        active = nullptr;
     for (auto& h : handles)
         ::CloseHandle(h.first);
     for (InfoSet* s : sets)
