@@ -295,12 +295,6 @@ int SimulatedDriver::deviceSets() const
     return int(sets.size());
 }
 
-bool SimulatedDriver::onBus(int device) const
-{
-    std::lock_guard<std::mutex> g(lock);
-    return devices.at(size_t(device))->onBus;
-}
-
 // Device information sets.
 
 HDEVINFO WINAPI SimulatedDriver::getClassDevs(const GUID* classGuid, PCSTR, HWND, DWORD flags)

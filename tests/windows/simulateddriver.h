@@ -110,7 +110,6 @@ public:
     int unsharedHandles(int device) const;
     int pendingRequests() const;
     int deviceSets() const; // device information sets not destroyed yet
-    bool onBus(int device) const;
 
 private:
     struct Device;
