@@ -106,7 +106,7 @@ struct SimulatedDriver::Handle
     DWORD share;
 };
 
-// How one endpoint-0 record is answered, decided when it arrives.
+// The outcome of a request: its error (0: success) and the byte count it returns.
 struct SimulatedDriver::Answer
 {
     DWORD error = 0;
@@ -455,7 +455,6 @@ BOOL WINAPI SimulatedDriver::closeHandle(HANDLE h)
 
 // Requests.
 
-// Answers a request now; the lock is held. The record's output is written into `out`.
 SimulatedDriver::Answer SimulatedDriver::answer(Device& device, DWORD code, const uint8_t* in, DWORD inSize,
                                                 uint8_t* out, DWORD outSize, Call& call, const Fault& fault)
 {

@@ -3,7 +3,9 @@
 // interface of the camera class for each device added, opens them with the system's sharing rules,
 // answers the driver's queries and passes each endpoint-0 record to an emulated device
 // (emu::UsbDeviceModel). Faults make the driver answer late, not at all until the request is aborted
-// or cancelled, with status words set, with a short byte count or with an error.
+// or cancelled, with status words set, with a short byte count or with an error. A device that the
+// model takes off the bus (a reset) stays off: it is no longer listed and its requests fail with
+// ERROR_DEVICE_NOT_CONNECTED.
 //
 // Handles are real (unsignalled) event handles, so a handle the simulation does not know is passed on
 // to the system's CloseHandle. Requests left pending are completed from a worker thread: the
