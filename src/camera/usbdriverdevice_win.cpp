@@ -11,21 +11,15 @@
 // once (queries, descriptor reads): a handle opened for overlapped I/O must not be given a null
 // OVERLAPPED. A request that is still pending after its bounds is cancelled; one that the driver
 // does not give back even then is left allocated, since the driver may still write into its record.
+//
+// The calls on the driver and the device interface set go through usbDriverApi(), the system's own
+// functions unless a test has put a simulated driver in their place.
 #include "usbdriverdevice.h"
 
 #include "transferrecord.h"
 #include "transferwait.h"
 #include "usbdescriptors.h"
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
-#include <setupapi.h>
+#include "usbdriverapi_win.h"
 
 #ifndef ERROR_NO_SUCH_DEVICE // missing from older SDK headers
 #define ERROR_NO_SUCH_DEVICE 433L
@@ -99,8 +93,8 @@ void issue(HANDLE device, DWORD code, UsbXferContext* c, DWORD inSize, DWORD out
     }
     void* data = c->buffer.empty() ? nullptr : c->buffer.data();
     DWORD returned = 0;
-    if (DeviceIoControl(device, code, inSize ? data : nullptr, inSize, outSize ? data : nullptr, outSize,
-                        &returned, &c->overlapped)) {
+    if (usbDriverApi().deviceIoControl(device, code, inSize ? data : nullptr, inSize,
+                                       outSize ? data : nullptr, outSize, &returned, &c->overlapped)) {
         c->started = true;
         c->completedAtOnce = true;
         return;
@@ -120,7 +114,7 @@ bool settle(HANDLE device, UsbXferContext* c)
 {
     if (!pending(c))
         return true;
-    CancelIoEx(device, &c->overlapped);
+    usbDriverApi().cancelIoEx(device, &c->overlapped);
     WaitForSingleObject(c->overlapped.hEvent, AbortedCompletionBoundMs);
     if (!pending(c))
         return true;
@@ -152,7 +146,7 @@ bool query(HANDLE device, DWORD code, void* buffer, DWORD size, DWORD& error)
         return false; // abandoned
     }
     DWORD returned = 0;
-    bool ok = GetOverlappedResult(device, &c->overlapped, &returned, FALSE) != 0;
+    bool ok = usbDriverApi().getOverlappedResult(device, &c->overlapped, &returned, FALSE) != 0;
     if (!ok)
         error = GetLastError();
     else if (returned != size)
@@ -317,7 +311,7 @@ bool CCyUSBEndPoint::finishDataXfer(uint8_t* buffer, int& length, UsbXferContext
         return false; // the driver still holds the record: it stays allocated
     }
     DWORD returned = 0;
-    bool ok = GetOverlappedResult(device, &c->overlapped, &returned, FALSE) != 0;
+    bool ok = usbDriverApi().getOverlappedResult(device, &c->overlapped, &returned, FALSE) != 0;
     if (!ok)
         lastError = int32_t(c->timedOut ? ERROR_TIMEOUT : GetLastError());
     const TransferReply reply = readTransferReply(c->buffer.data(), c->buffer.size(), returned, c->capacity);
@@ -383,7 +377,8 @@ UsbDriverDevice::~UsbDriverDevice()
 uint8_t UsbDriverDevice::deviceCount()
 {
     const GUID classGuid = toGuid(guid);
-    HDEVINFO set = SetupDiGetClassDevsA(&classGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        usbDriverApi().getClassDevs(&classGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
         error = int(GetLastError());
         return 0;
@@ -394,13 +389,13 @@ uint8_t UsbDriverDevice::deviceCount()
         SP_DEVICE_INTERFACE_DATA member;
         std::memset(&member, 0, sizeof member);
         member.cbSize = sizeof member;
-        if (SetupDiEnumDeviceInterfaces(set, nullptr, &classGuid, i, &member)) {
+        if (usbDriverApi().enumDeviceInterfaces(set, nullptr, &classGuid, i, &member)) {
             ++count;
         } else if (GetLastError() == ERROR_NO_MORE_ITEMS) {
             break;
         }
     }
-    SetupDiDestroyDeviceInfoList(set);
+    usbDriverApi().destroyDeviceInfoList(set);
     return uint8_t(count);
 }
 
@@ -417,7 +412,7 @@ const std::string& UsbDriverDevice::closeFailure() const
 void UsbDriverDevice::close()
 {
     if (d->handle != INVALID_HANDLE_VALUE) {
-        if (!CloseHandle(d->handle)) {
+        if (!usbDriverApi().closeHandle(d->handle)) {
             error = int(GetLastError());
             d->closeFailure = CloseFailureText;
             return;
@@ -462,7 +457,8 @@ bool UsbDriverDevice::open(int deviceIndex)
     }
 
     const GUID classGuid = toGuid(guid);
-    HDEVINFO set = SetupDiGetClassDevsA(&classGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        usbDriverApi().getClassDevs(&classGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
         error = int(GetLastError());
         return false;
@@ -471,25 +467,26 @@ bool UsbDriverDevice::open(int deviceIndex)
     std::memset(&member, 0, sizeof member);
     member.cbSize = sizeof member;
     std::string fullPath;
-    if (SetupDiEnumDeviceInterfaces(set, nullptr, &classGuid, DWORD(deviceIndex), &member)) {
+    if (usbDriverApi().enumDeviceInterfaces(set, nullptr, &classGuid, DWORD(deviceIndex), &member)) {
         DWORD needed = 0;
-        SetupDiGetDeviceInterfaceDetailA(set, &member, nullptr, 0, &needed, nullptr);
+        usbDriverApi().getDeviceInterfaceDetail(set, &member, nullptr, 0, &needed, nullptr);
         if (needed >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
             std::vector<uint64_t> storage((needed + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1, 0);
             auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
             detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-            if (SetupDiGetDeviceInterfaceDetailA(set, &member, detail, needed, nullptr, nullptr))
+            if (usbDriverApi().getDeviceInterfaceDetail(set, &member, detail, needed, nullptr, nullptr))
                 fullPath = detail->DevicePath;
         }
     }
     if (fullPath.empty())
         error = int(GetLastError());
-    SetupDiDestroyDeviceInfoList(set);
+    usbDriverApi().destroyDeviceInfoList(set);
     if (fullPath.empty())
         return false;
 
-    HANDLE h = CreateFileA(fullPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = usbDriverApi().createFile(fullPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         error = int(GetLastError());
         index = 0;
@@ -598,16 +595,17 @@ namespace {
 // device.
 HANDLE openUnshared(const std::string& path, DWORD& error)
 {
-    const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE h = usbDriverApi().createFile(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     return h;
 }
 
 HANDLE openShared(const std::string& path)
 {
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    return usbDriverApi().createFile(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 bool isInUseError(DWORD error)
@@ -639,7 +637,7 @@ UsbDriverDevice::ClaimResult UsbDriverDevice::claimExclusive()
     }
     // Our own shared handle would make the unshared open fail: it goes first, and a shared one comes
     // back when the device cannot be had alone.
-    if (!CloseHandle(d->handle)) {
+    if (!usbDriverApi().closeHandle(d->handle)) {
         error = int(GetLastError());
         return ClaimResult::Failed;
     }
@@ -661,7 +659,7 @@ void UsbDriverDevice::releaseExclusive()
 {
     if (!claimed)
         return;
-    if (!CloseHandle(d->handle)) {
+    if (!usbDriverApi().closeHandle(d->handle)) {
         error = int(GetLastError());
         return; // the unshared handle stays in use until close
     }
