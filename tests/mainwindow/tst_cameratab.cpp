@@ -114,13 +114,13 @@ class TestCameraTab : public QObject
             if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
                 if (dialog->isVisible()) {
                     *last = dialog;
-                    dialog->selectFile(file);
-                    // While the dialog still fills its folder view, the name field can change after
-                    // selectFile (completion): accepted then, it reports "File not found".
-                    const QStringList chosen = dialog->selectedFiles();
-                    if (chosen.size() != 1 ||
-                        QFileInfo(chosen.first()).canonicalFilePath() != QFileInfo(file).canonicalFilePath())
-                        return;
+                    // The whole path into the name field, which accept() reads: selectFile() can
+                    // leave it to the folder view, whose selection (still loading) may name another
+                    // entry, and accept() then opens a "File not found" box.
+                    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                        name->setText(file);
+                    else
+                        dialog->selectFile(file);
                     static_cast<QDialog*>(dialog)->accept();
                     *accepted = true;
                     return;
