@@ -113,9 +113,13 @@ bool CameraRecovery::run(QVRUsb& camera, std::atomic<uint8_t>* progress, std::at
         return false;
     }
 
-    begin(WriteFlash);
+    // The flash write's progress starts from nothing, before its step is announced: the load left
+    // 100 in it, which a watcher would otherwise show as the write's first value.
+    if (progress)
+        progress->store(0);
     if (bytes)
         bytes->store(0);
+    begin(WriteFlash);
     flashResult = camera.writeFirmwareImage(image, progress, bytes);
     if (flashResult != QVRUsb::WriteOk)
         return false;
