@@ -849,14 +849,7 @@ std::mutex& Testbed::rawMutex() const
 
 DeviceId Testbed::addCamera(const CameraConfig& config)
 {
-    DeviceIdentity id;
-    id.camera = true;
-    id.vendorId = QuenvorVendorId;
-    id.productId = config.productId;
-    id.manufacturer = config.manufacturer;
-    id.product = config.name;
-    id.serial = config.serial;
-    id.speed = config.speed;
+    DeviceIdentity id = cameraIdentity(config);
     if (!config.startInBootLoader)
         return d->addDevice(id, config);
     const DeviceId camera = d->addDevice(id, config, false);

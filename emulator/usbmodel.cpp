@@ -5,6 +5,19 @@
 
 namespace flashwick::emu {
 
+DeviceIdentity cameraIdentity(const CameraConfig& config)
+{
+    DeviceIdentity id;
+    id.camera = true;
+    id.vendorId = QuenvorVendorId;
+    id.productId = config.productId;
+    id.manufacturer = config.manufacturer;
+    id.product = config.name;
+    id.serial = config.serial;
+    id.speed = config.speed;
+    return id;
+}
+
 namespace {
 
 constexpr uint8_t DirIn = 0x80;

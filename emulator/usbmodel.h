@@ -44,6 +44,9 @@ struct DeviceIdentity
     bool fullSpeed = false; // foreign devices: 12 Mbit/s
 };
 
+// The identity of an emulated camera as its configuration gives it.
+DeviceIdentity cameraIdentity(const CameraConfig& config);
+
 class UsbDeviceModel
 {
 public:

@@ -172,14 +172,7 @@ SimulatedDriver::~SimulatedDriver()
 
 int SimulatedDriver::addCamera(const CameraConfig& config)
 {
-    DeviceIdentity id;
-    id.camera = true;
-    id.vendorId = QuenvorVendorId;
-    id.productId = config.productId;
-    id.manufacturer = config.manufacturer;
-    id.product = config.name;
-    id.serial = config.serial;
-    id.speed = config.speed;
+    DeviceIdentity id = cameraIdentity(config);
     std::lock_guard<std::mutex> g(lock);
     if (id.serial.empty()) {
         char serial[24];
